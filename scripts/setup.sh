@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs what the build, the tests and the demo need, and makes the private Wine prefix.
+# Safe to run again: it installs only what is missing and keeps an existing prefix.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+packages=(
+  cmake ninja-build g++ clang libclang-rt-14-dev clang-format
+  libgtest-dev googletest libbenchmark-dev libssl-dev nlohmann-json3-dev
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
+  wine64 xvfb xauth xdotool imagemagick
+  python3 python3-pefile openssl curl util-linux procps
+)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The project's own Wine prefix, never ~/.wine. It reports Windows 10 (build 18362); a copy
+# of the program named vantile-install-win7.exe sees Windows 7 (build 7601), so the build
+# check can be tested in the same prefix.
+export WINEPREFIX="${VANTILE_WINEPREFIX:-$root/build/wine-prefix}"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$WINEPREFIX/.vantile-ready" ]; then
+  echo "setup: creating the Wine prefix at $WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+  wine winecfg -v win10 >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\AppDefaults\vantile-install-win7.exe' /v Version /t REG_SZ /d win7 /f >/dev/null 2>&1
+  wineserver -w
+  touch "$WINEPREFIX/.vantile-ready"
+fi

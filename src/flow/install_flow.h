@@ -1,0 +1,17 @@
+#pragma once
+#include "../outcome_report.h"
+#include "install_operations.h"
+#include "progress_sink.h"
+#include "sources.h"
+
+namespace vantile {
+
+inline constexpr const char* ARCHIVE_FILE_NAME = "vantile-desktop.zip";
+inline constexpr const char* UNPACK_FOLDER_NAME = "zip";
+
+// Runs one attempt through the five steps, removes its staging folder, writes the
+// report's lines to the log and returns the report.
+AttemptReport run_install_flow(const ManifestSource& source, ProgressSink& sink,
+                               InstallOperations& operations);
+
+}  // namespace vantile

@@ -1,0 +1,14 @@
+#pragma once
+// A strict JSON reader whose errors read "<description> at line <L> column <C>".
+#include <string_view>
+
+#include "../result.h"
+#include "json_value.h"
+
+namespace vantile {
+
+inline constexpr int JSON_NESTING_LIMIT = 128;
+
+Result<JsonValue> parse_json(std::string_view bytes);
+
+}  // namespace vantile

@@ -1,0 +1,48 @@
+#pragma once
+// Where the release manifest comes from, and reading it into memory.
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "../result.h"
+#include "sources.h"
+
+namespace vantile {
+
+#ifndef VANTILE_STORAGE_HOST
+#define VANTILE_STORAGE_HOST "releases.mirrowfold.example"
+#endif
+#ifndef VANTILE_CDN_HOST
+#define VANTILE_CDN_HOST "cdn.mirrowfold.example"
+#endif
+
+inline constexpr std::string_view RELEASE_BASE_ADDRESS =
+    "https://" VANTILE_STORAGE_HOST "/s3-mirrowfold-upgrade-3/vantile/";
+inline constexpr std::string_view DEFAULT_MANIFEST_ADDRESS =
+    "https://" VANTILE_STORAGE_HOST "/s3-mirrowfold-upgrade-3/vantile/desktop/metadata.json";
+inline constexpr std::size_t MANIFEST_SIZE_LIMIT = 1048576;
+
+// value: VANTILE_INSTALL_MANIFEST, absent when unset or not valid Unicode.
+Result<ManifestSource> manifest_source_from_environment(const std::optional<std::string>& value);
+
+bool has_url_scheme(std::string_view text);
+
+// True when the first 8 bytes are "https://" in any letter case.
+bool starts_with_https(std::string_view text);
+
+// Hands each chunk of a body to the consumer; the consumer answers false to stop.
+using ChunkConsumer = std::function<bool(const char* data, std::size_t size)>;
+// fetch_address: success, or a complete message (or "stopped" when the consumer stopped).
+using FetchAddress = std::function<Status(const std::string& address, const ChunkConsumer&)>;
+
+// One try of reading an https manifest, stopping as soon as the body passes the limit.
+Result<std::string> read_manifest_from_address(const std::string& address, const FetchAddress& fetch);
+
+// The messages of reading a manifest file.
+std::string manifest_missing_message(std::string_view path);
+std::string manifest_too_large_message(std::string_view source_text);
+std::string manifest_unreadable_message(std::string_view path, std::string_view os_error);
+
+}  // namespace vantile

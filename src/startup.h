@@ -1,0 +1,13 @@
+#pragma once
+#include <string>
+#include <vector>
+
+namespace vantile {
+
+inline constexpr const wchar_t* SINGLE_INSTANCE_MUTEX = L"Local\\VantileInstall";
+inline constexpr const wchar_t* WINDOW_CLASS_NAME = L"VantileInstallWindow";
+
+// The whole run after the command line was split; returns the exit code.
+int run(const std::vector<std::string>& arguments);
+
+}  // namespace vantile

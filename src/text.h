@@ -1,0 +1,24 @@
+#pragma once
+// Text helpers shared by every message and path the program builds.
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vantile {
+
+// Fills the "{}" placeholders of a message template in order.
+std::string fill_template(std::string_view pattern, std::initializer_list<std::string_view> values);
+
+// Joins one path component with a single backslash; no separator after a value
+// that already ends in one, none before the first component of an empty value.
+std::string join_path(std::string_view base, std::string_view component);
+
+// UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
+std::string utf16_to_utf8_lossy(std::u16string_view text);
+// UTF-16 to UTF-8; nothing when the text is not valid UTF-16.
+std::optional<std::string> utf16_to_utf8_strict(std::u16string_view text);
+// UTF-8 (assumed valid) to UTF-16; code points above U+FFFF become surrogate pairs.
+std::u16string utf8_to_utf16(std::string_view text);
+
+}  // namespace vantile

@@ -1,0 +1,9 @@
+#include "download.h"
+// Placeholder until downloads are built.
+namespace vantile {
+Status fetch_address(const std::string&, const ChunkConsumer&) { return fail("Downloads are not built yet."); }
+Status download_to_file(const DownloadSource&, const std::string&, const ProgressObserver&) {
+    return fail("Downloads are not built yet.");
+}
+Result<std::string> read_manifest(const ManifestSource&) { return fail("Manifest reading is not built yet."); }
+}  // namespace vantile

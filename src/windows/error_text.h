@@ -1,0 +1,12 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace vantile {
+
+// After a failed WinINet call: "<text> (Windows error <code>)", or "Windows error <code>".
+std::string windows_error_text(std::uint32_t code);
+// After a failed file, folder or process operation: "<text> (os error <code>)".
+std::string os_error_text(std::int32_t code);
+
+}  // namespace vantile

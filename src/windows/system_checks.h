@@ -1,0 +1,13 @@
+#pragma once
+#include <string>
+
+#include "../flow/computer_facts.h"
+#include "../result.h"
+
+namespace vantile {
+
+Status check_windows_build();
+Result<std::string> locate_system_tar();
+Architecture detect_architecture();
+
+}  // namespace vantile

@@ -1,0 +1,69 @@
+#pragma once
+// Move-only owners for Win32 resources: every early return releases what it holds.
+#include <windows.h>
+#include <wininet.h>
+
+#include <utility>
+
+namespace vantile {
+
+// Traits name the resource type, its "absent" value and how to release it.
+template <class Traits>
+class UniqueResource {
+public:
+    using Type = typename Traits::Type;
+
+    UniqueResource() = default;
+    explicit UniqueResource(Type value) : value_(value) {}
+    UniqueResource(const UniqueResource&) = delete;
+    UniqueResource& operator=(const UniqueResource&) = delete;
+    UniqueResource(UniqueResource&& other) noexcept : value_(other.release()) {}
+    UniqueResource& operator=(UniqueResource&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    ~UniqueResource() { reset(); }
+
+    Type get() const { return value_; }
+    explicit operator bool() const { return value_ != Traits::invalid(); }
+    Type release() { return std::exchange(value_, Traits::invalid()); }
+    void reset(Type value = Traits::invalid()) {
+        if (value_ != Traits::invalid()) Traits::close(value_);
+        value_ = value;
+    }
+
+private:
+    Type value_ = Traits::invalid();
+};
+
+struct HandleTraits {
+    using Type = HANDLE;
+    static Type invalid() { return nullptr; }
+    static void close(Type handle) { CloseHandle(handle); }
+};
+struct FileTraits {
+    using Type = HANDLE;
+    static Type invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(Type handle) { CloseHandle(handle); }
+};
+struct InternetTraits {
+    using Type = HINTERNET;
+    static Type invalid() { return nullptr; }
+    static void close(Type handle) { InternetCloseHandle(handle); }
+};
+struct FontTraits {
+    using Type = HFONT;
+    static Type invalid() { return nullptr; }
+    static void close(Type font) { DeleteObject(font); }
+};
+
+// Process, thread, mutex and event handles (null when absent).
+using UniqueHandle = UniqueResource<HandleTraits>;
+// File handles from CreateFileW (INVALID_HANDLE_VALUE when absent).
+using UniqueFile = UniqueResource<FileTraits>;
+// WinINet root and request handles; declare the root first so the request closes first.
+using UniqueInternet = UniqueResource<InternetTraits>;
+// Fonts: delete only after no control uses them.
+using UniqueFont = UniqueResource<FontTraits>;
+
+}  // namespace vantile

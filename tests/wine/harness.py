@@ -1,0 +1,112 @@
+"""Runs the real vantile-install.exe under Wine in the project's prefix and reads its log.
+
+Shared by every end-to-end test. Paths come from the environment CTest sets
+(VANTILE_BUILD_DIR, VANTILE_SOURCE_DIR), with the default build layout as fallback.
+"""
+import getpass
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import time
+
+SOURCE_DIR = pathlib.Path(os.environ.get("VANTILE_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
+BUILD_DIR = pathlib.Path(os.environ.get("VANTILE_BUILD_DIR", SOURCE_DIR / "build" / "mingw"))
+PREFIX = pathlib.Path(os.environ.get("VANTILE_WINEPREFIX", SOURCE_DIR / "build" / "wine-prefix"))
+EXE = BUILD_DIR / "vantile-install.exe"
+SUPPORT_DIR = BUILD_DIR / "tests" / "support"
+DRIVE_C = PREFIX / "drive_c"
+SYSTEM32 = DRIVE_C / "windows" / "system32"
+TEMP_DIR = DRIVE_C / "users" / getpass.getuser() / "Temp"
+LOG_PATH = TEMP_DIR / "vantile-install.log"
+
+LOG_LINE = re.compile(r"^\[ *(\d+\.\d)s\] (.*)$")
+
+
+def wine_env(extra=None):
+    env = dict(os.environ)
+    env.update({
+        "WINEPREFIX": str(PREFIX),
+        "WINEDEBUG": "-all",
+        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+    })
+    # Wine hands the Linux environment to Windows programs; keep ours out of the tests.
+    for name in ("VANTILE_INSTALL_MANIFEST", "VANTILE_DESKTOP_NO_DIALOG"):
+        env.pop(name, None)
+    if extra:
+        for name, value in extra.items():
+            if value is None:
+                env.pop(name, None)
+            else:
+                env[name] = value
+    return env
+
+
+def start_wineserver():
+    """A running wineserver makes each program start in a fraction of a second."""
+    subprocess.run(["wineserver", "-p"], env=wine_env(), check=False)
+
+
+def windows_path(path):
+    """The Windows name of a Linux path: under drive_c it is C:, elsewhere Z:."""
+    path = pathlib.Path(path).resolve()
+    try:
+        return "C:\\" + str(path.relative_to(DRIVE_C.resolve())).replace("/", "\\")
+    except ValueError:
+        return "Z:" + str(path).replace("/", "\\")
+
+
+def run_program(exe, args=(), env=None, timeout=120, cwd=None):
+    start_wineserver()
+    return subprocess.run(["wine", str(exe), *args], env=wine_env(env), timeout=timeout,
+                          cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+
+def run_installer(args=("--quiet",), env=None, timeout=300, exe=EXE, cwd=None):
+    """Runs the installer and waits for it; returns its exit code."""
+    return run_program(exe, args, env=env, timeout=timeout, cwd=cwd).returncode
+
+
+def start_installer(args=("--quiet",), env=None, exe=EXE):
+    start_wineserver()
+    return subprocess.Popen(["wine", str(exe), *args], env=wine_env(env),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def read_log_raw():
+    return LOG_PATH.read_bytes() if LOG_PATH.exists() else b""
+
+
+def read_log():
+    """The texts of the log's lines, without their time stamps."""
+    texts = []
+    for line in read_log_raw().decode("utf-8").split("\n"):
+        if not line:
+            continue
+        match = LOG_LINE.match(line)
+        texts.append(match.group(2) if match else line)
+    return texts
+
+
+def clear_log():
+    if LOG_PATH.exists():
+        LOG_PATH.unlink()
+
+
+def staging_folders():
+    return sorted(p.name for p in TEMP_DIR.glob(".vantile-desktop-staging-*"))
+
+
+def remove_staging_folders():
+    for folder in TEMP_DIR.glob(".vantile-desktop-staging-*"):
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def wait_for(predicate, timeout=30.0, interval=0.05):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(interval)
+    return predicate()
