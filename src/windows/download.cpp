@@ -5,5 +5,4 @@ Status fetch_address(const std::string&, const ChunkConsumer&) { return fail("Do
 Status download_to_file(const DownloadSource&, const std::string&, const ProgressObserver&) {
     return fail("Downloads are not built yet.");
 }
-Result<std::string> read_manifest(const ManifestSource&) { return fail("Manifest reading is not built yet."); }
 }  // namespace vantile

@@ -14,7 +14,5 @@ inline constexpr std::size_t TRANSFER_BUFFER_SIZE = 65536;
 Status fetch_address(const std::string& address, const ChunkConsumer& consumer);
 Status download_to_file(const DownloadSource& source, const std::string& destination,
                         const ProgressObserver& observer);
-// One try of reading the manifest from an address or a file.
-Result<std::string> read_manifest(const ManifestSource& source);
 
 }  // namespace vantile

@@ -4,6 +4,7 @@
 
 #include "app_installer.h"
 #include "download.h"
+#include "manifest_reading.h"
 #include "sha256_file.h"
 #include "staging.h"
 #include "system_checks.h"

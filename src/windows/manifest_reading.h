@@ -1,0 +1,12 @@
+#pragma once
+#include <string>
+
+#include "../flow/sources.h"
+#include "../result.h"
+
+namespace vantile {
+
+// One try of reading the manifest: fetched over https, or read from a file.
+Result<std::string> read_manifest(const ManifestSource& source);
+
+}  // namespace vantile
