@@ -1,0 +1,412 @@
+// The install flow against a fake computer: step order, retries, cancel points,
+// outcomes and the staging folder's removal on every path.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "flow/install_flow.h"
+#include "flow/quiet_sink.h"
+#include "text.h"
+
+namespace vantile {
+namespace {
+
+const std::string GOOD_SHA = std::string(64, 'a');
+const std::string BUILD_URL =
+    "https://releases.mirrowfold.example/s3-mirrowfold-upgrade-3/vantile/desktop/1.4.0/app-x64.zip";
+const ManifestSource ADDRESS_SOURCE = Address{"https://example.test/metadata.json"};
+
+std::string manifest_json(std::int64_t size, const std::string& url = BUILD_URL) {
+    return fill_template(
+        R"({"desktop-windows-x64":{"version":"1.4.0","url":"{}","size":{},"sha256":"{}"}})",
+        {url, std::to_string(size), GOOD_SHA});
+}
+
+// Records what the flow asked of the computer; each operation answers from a script.
+class FakeComputer final : public InstallOperations {
+public:
+    std::vector<std::string> calls;
+    Status build_check;
+    Result<std::string> tar = std::string("C:\\Windows\\System32\\tar.exe");
+    Architecture architecture = Architecture::X64;
+    std::deque<Result<std::string>> manifests;
+    Result<std::string> staging = std::string("C:\\Temp\\.vantile-desktop-staging-1-2");
+    // Each download try: the chunk sizes it delivers, then its result.
+    struct Try {
+        std::vector<std::uint64_t> chunks;
+        Status result;
+    };
+    std::deque<Try> downloads;
+    std::uint64_t hashed_bytes_override = UINT64_MAX;
+    Status unpack;
+    Result<std::string> program = std::string("C:\\Temp\\.vantile-desktop-staging-1-2\\zip\\Vantile.exe");
+    Result<std::int32_t> installer_exit = 0;
+    Status removal;
+    std::function<void()> on_install;        // runs while "Vantile.exe" runs
+    std::function<void()> on_read_manifest;  // runs during a manifest read
+    std::function<void()> on_unpack;         // runs while tar.exe runs
+    std::function<void(std::uint64_t)> on_progress;  // runs after each chunk
+    std::uint64_t last_download_total = 0;
+
+    Status check_windows_build() override {
+        calls.push_back("check_windows_build");
+        return build_check;
+    }
+    Result<std::string> locate_system_tar() override {
+        calls.push_back("locate_system_tar");
+        return tar;
+    }
+    Architecture detect_architecture() override {
+        calls.push_back("detect_architecture");
+        return architecture;
+    }
+    Result<std::string> read_manifest(const ManifestSource&) override {
+        calls.push_back("read_manifest");
+        if (on_read_manifest) on_read_manifest();
+        Result<std::string> next = manifests.front();
+        if (manifests.size() > 1) manifests.pop_front();
+        return next;
+    }
+    Result<std::string> create_staging_folder() override {
+        calls.push_back("create_staging_folder");
+        return staging;
+    }
+    Status download_to_file(const DownloadSource&, const std::string& destination,
+                            const ProgressObserver& observer) override {
+        calls.push_back("download_to_file " + destination);
+        Try attempt = downloads.front();
+        if (downloads.size() > 1) downloads.pop_front();
+        std::uint64_t total = 0;
+        for (std::uint64_t chunk : attempt.chunks) {
+            total += chunk;
+            last_download_total = total;
+            if (on_progress) on_progress(total);
+            if (!observer(total)) return fail("stopped");
+        }
+        return attempt.result;
+    }
+    Result<FileDigest> sha256_of_file(const std::string&) override {
+        calls.push_back("sha256_of_file");
+        std::uint64_t bytes = hashed_bytes_override != UINT64_MAX ? hashed_bytes_override
+                                                                   : last_download_total;
+        return FileDigest{bytes, GOOD_SHA};
+    }
+    Status unpack_archive(const std::string&, const std::string&, const std::string& folder) override {
+        calls.push_back("unpack_archive " + folder);
+        if (on_unpack) on_unpack();
+        return unpack;
+    }
+    Result<std::string> find_app_executable(const std::string&) override {
+        calls.push_back("find_app_executable");
+        return program;
+    }
+    Result<std::int32_t> run_app_installer(const std::string&) override {
+        calls.push_back("run_app_installer");
+        if (on_install) on_install();
+        return installer_exit;
+    }
+    std::string installer_exit_message(std::int32_t code) override {
+        return "installer exit " + std::to_string(code);
+    }
+    Status remove_staging_folder(const std::string& folder) override {
+        calls.push_back("remove_staging_folder " + folder);
+        return removal;
+    }
+};
+
+// Records the sink's events; a cancel can be requested at a chosen moment.
+class RecordingSink final : public ProgressSink {
+public:
+    std::vector<std::string> lines;
+    std::vector<std::string> retries;
+    std::vector<std::uint64_t> progress;
+    bool cancel = false;
+    std::function<void(InstallStep)> before_step;
+
+    StepAnswer begin_step(InstallStep step, InstallStep& current) override {
+        if (before_step) before_step(step);
+        if (cancel) return StepAnswer::Cancelled;
+        current = step;
+        lines.push_back(step_log_text(step));
+        return StepAnswer::GoOn;
+    }
+    void log_line(std::string_view text) override { lines.emplace_back(text); }
+    void retrying(std::string_view message, std::uint32_t attempt, std::uint32_t limit) override {
+        retries.push_back(std::string(message) + " " + std::to_string(attempt) + "/" +
+                          std::to_string(limit));
+    }
+    bool report_progress(std::uint64_t received, std::uint64_t) override {
+        progress.push_back(received);
+        return !cancel;
+    }
+    bool is_cancelled() override { return cancel; }
+};
+
+class InstallFlowTest : public ::testing::Test {
+protected:
+    FakeComputer computer;
+    RecordingSink sink;
+
+    void SetUp() override {
+        computer.manifests = {manifest_json(100)};
+        computer.downloads = {{{60, 40}, {}}};
+    }
+    AttemptReport run(const ManifestSource& source = ADDRESS_SOURCE) {
+        return run_install_flow(source, sink, computer);
+    }
+};
+
+TEST_F(InstallFlowTest, SuccessfulInstallRunsTheStepsInOrderAndRemovesStaging) {
+    AttemptReport report = run();
+    ASSERT_TRUE(std::holds_alternative<Installed>(report.outcome));
+    EXPECT_EQ(std::get<Installed>(report.outcome).version, "1.4.0");
+    EXPECT_FALSE(report.leftover_folder);
+    const std::string staging = "C:\\Temp\\.vantile-desktop-staging-1-2";
+    EXPECT_EQ(computer.calls,
+              (std::vector<std::string>{
+                  "check_windows_build", "locate_system_tar", "detect_architecture", "read_manifest",
+                  "create_staging_folder", "download_to_file " + staging + "\\vantile-desktop.zip",
+                  "sha256_of_file", "unpack_archive " + staging + "\\zip", "find_app_executable",
+                  "run_app_installer", "remove_staging_folder " + staging}));
+    EXPECT_EQ(sink.lines,
+              (std::vector<std::string>{
+                  "Checking this computer\u2026", "Reading the release manifest\u2026",
+                  "Manifest: https://example.test/metadata.json",
+                  "Installing the Vantile desktop app 1.4.0 for win32-x64 (desktop-windows-x64)",
+                  "Downloading Vantile\u2026", "Unpacking Vantile\u2026", "Installing Vantile\u2026",
+                  "Vantile 1.4.0 is installed, and it is opening now."}));
+    EXPECT_EQ(sink.progress, (std::vector<std::uint64_t>{60, 100}));
+}
+
+TEST_F(InstallFlowTest, CheckingFailureEndsBeforeAnythingIsReadAndLeavesNoStaging) {
+    computer.build_check = fail("old build");
+    AttemptReport report = run();
+    ASSERT_TRUE(std::holds_alternative<Failed>(report.outcome));
+    EXPECT_EQ(std::get<Failed>(report.outcome).step, InstallStep::Checking);
+    EXPECT_EQ(computer.calls, (std::vector<std::string>{"check_windows_build"}));
+    EXPECT_EQ(sink.lines.back(), "old build");
+}
+
+TEST_F(InstallFlowTest, AddressManifestIsTriedThreeTimesWithRetryNotices) {
+    computer.manifests = {fail("first"), fail("second"), fail("third")};
+    AttemptReport report = run();
+    ASSERT_TRUE(std::holds_alternative<Failed>(report.outcome));
+    EXPECT_EQ(std::get<Failed>(report.outcome).message, "third");
+    EXPECT_EQ(std::get<Failed>(report.outcome).step, InstallStep::ReadingManifest);
+    EXPECT_EQ(sink.retries, (std::vector<std::string>{"first 2/3", "second 3/3"}));
+}
+
+TEST_F(InstallFlowTest, FileManifestIsReadOnce) {
+    computer.manifests = {fail("cannot read")};
+    AttemptReport report = run(LocalFile{"C:\\m.json"});
+    ASSERT_TRUE(std::holds_alternative<Failed>(report.outcome));
+    EXPECT_TRUE(sink.retries.empty());
+}
+
+TEST_F(InstallFlowTest, SecondManifestTrySucceeds) {
+    computer.manifests = {fail("flaky"), manifest_json(100)};
+    EXPECT_TRUE(std::holds_alternative<Installed>(run().outcome));
+    EXPECT_EQ(sink.retries, (std::vector<std::string>{"flaky 2/3"}));
+}
+
+TEST_F(InstallFlowTest, CancelDuringAFailedManifestReadStopsTryingAndCountsAsCancelled) {
+    computer.manifests = {fail("unreachable")};
+    computer.on_read_manifest = [&] { sink.cancel = true; };
+    AttemptReport report = run();
+    EXPECT_TRUE(std::holds_alternative<Cancelled>(report.outcome));
+    EXPECT_EQ(std::count(computer.calls.begin(), computer.calls.end(), "read_manifest"), 1);
+    EXPECT_TRUE(sink.retries.empty());
+    EXPECT_EQ(sink.lines.back(), "The install was cancelled. Nothing was installed.");
+}
+
+TEST_F(InstallFlowTest, CancelBeforeAStepBeginsEndsCancelledWithoutThatStepsLine) {
+    sink.before_step = [&](InstallStep step) {
+        if (step == InstallStep::Downloading) sink.cancel = true;
+    };
+    AttemptReport report = run();
+    EXPECT_TRUE(std::holds_alternative<Cancelled>(report.outcome));
+    EXPECT_EQ(std::find(sink.lines.begin(), sink.lines.end(), "Downloading Vantile\u2026"),
+              sink.lines.end());
+    // No staging folder was made, so nothing is removed.
+    EXPECT_EQ(std::find(computer.calls.begin(), computer.calls.end(), "create_staging_folder"),
+              computer.calls.end());
+}
+
+TEST_F(InstallFlowTest, CancelDuringDownloadRemovesStagingAndDoesNotRetry) {
+    computer.on_progress = [&](std::uint64_t total) {
+        if (total >= 60) sink.cancel = true;
+    };
+    AttemptReport report = run();
+    EXPECT_TRUE(std::holds_alternative<Cancelled>(report.outcome));
+    EXPECT_TRUE(sink.retries.empty());
+    EXPECT_EQ(computer.calls.back(), "remove_staging_folder C:\\Temp\\.vantile-desktop-staging-1-2");
+}
+
+TEST_F(InstallFlowTest, FailureAfterCancelRequestCountsAsCancelledUntilInstallingBegins) {
+    computer.unpack = fail("tar failed");
+    sink.before_step = [&](InstallStep step) {
+        // The request reaches the flow while unpacking runs (after its begin_step).
+        if (step == InstallStep::Unpacking) computer.on_unpack = [&] { sink.cancel = true; };
+    };
+    EXPECT_TRUE(std::holds_alternative<Cancelled>(run().outcome));
+}
+
+TEST_F(InstallFlowTest, CancelRequestDuringInstallingDoesNotChangeTheOutcome) {
+    computer.on_install = [&] { sink.cancel = true; };
+    EXPECT_TRUE(std::holds_alternative<Installed>(run().outcome));
+
+    RecordingSink second_sink;
+    FakeComputer failing;
+    failing.manifests = {manifest_json(100)};
+    failing.downloads = {{{100}, {}}};
+    failing.installer_exit = 3;
+    failing.on_install = [&] { second_sink.cancel = true; };
+    AttemptReport report = run_install_flow(ADDRESS_SOURCE, second_sink, failing);
+    ASSERT_TRUE(std::holds_alternative<Failed>(report.outcome));
+    EXPECT_EQ(std::get<Failed>(report.outcome).step, InstallStep::Installing);
+    EXPECT_EQ(std::get<Failed>(report.outcome).message, "installer exit 3");
+}
+
+TEST_F(InstallFlowTest, ShortDownloadIsRetriedThenJudgedBySize) {
+    computer.downloads = {{{50}, {}}};
+    AttemptReport report = run();
+    EXPECT_EQ(sink.retries,
+              (std::vector<std::string>{"The download stopped at 50 of 100 bytes. 2/3",
+                                        "The download stopped at 50 of 100 bytes. 3/3"}));
+    ASSERT_TRUE(std::holds_alternative<Failed>(report.outcome));
+    EXPECT_EQ(std::get<Failed>(report.outcome).step, InstallStep::Downloading);
+    EXPECT_EQ(std::count_if(computer.calls.begin(), computer.calls.end(),
+                            [](const std::string& c) { return c.rfind("download_to_file", 0) == 0; }),
+              3);
+    EXPECT_EQ(std::count(computer.calls.begin(), computer.calls.end(), "sha256_of_file"), 1);
+}
+
+TEST_F(InstallFlowTest, OverrunStopsAtTheCrossingChunkWithoutRetryOrHashing) {
+    computer.downloads = {{{60, 60, 60}, {}}};
+    AttemptReport report = run();
+    EXPECT_TRUE(sink.retries.empty());
+    EXPECT_EQ(computer.last_download_total, 120u);
+    EXPECT_EQ(std::count(computer.calls.begin(), computer.calls.end(), "sha256_of_file"), 0);
+    ASSERT_TRUE(std::holds_alternative<Failed>(report.outcome));
+    EXPECT_NE(std::get<Failed>(report.outcome).message.find(" is 120 bytes, but the manifest says 100"),
+              std::string::npos);
+}
+
+TEST_F(InstallFlowTest, ManifestSizeOfZeroOrBelowStopsAtTheFirstChunk) {
+    for (std::int64_t size : {0, -5}) {
+        FakeComputer c;
+        RecordingSink s;
+        c.manifests = {manifest_json(size)};
+        c.downloads = {{{10, 10}, {}}};
+        AttemptReport report = run_install_flow(ADDRESS_SOURCE, s, c);
+        EXPECT_EQ(c.last_download_total, 10u) << size;
+        ASSERT_TRUE(std::holds_alternative<Failed>(report.outcome)) << size;
+        EXPECT_NE(std::get<Failed>(report.outcome)
+                      .message.find("is 10 bytes, but the manifest says " + std::to_string(size)),
+                  std::string::npos);
+    }
+}
+
+TEST_F(InstallFlowTest, FailedDownloadTriesAreRetriedWithTheirMessages) {
+    computer.downloads = {{{10}, fail("reset one")}, {{}, fail("reset two")}, {{}, fail("reset three")}};
+    AttemptReport report = run();
+    EXPECT_EQ(sink.retries, (std::vector<std::string>{"reset one 2/3", "reset two 3/3"}));
+    ASSERT_TRUE(std::holds_alternative<Failed>(report.outcome));
+    EXPECT_EQ(std::get<Failed>(report.outcome).message, "reset three");
+}
+
+TEST_F(InstallFlowTest, LocalBuildIsDownloadedOnce) {
+    computer.manifests = {manifest_json(100, "app.zip")};
+    computer.downloads = {{{}, fail("Could not read D:\\test\\app.zip: gone")}};
+    AttemptReport report = run(LocalFile{"D:\\test\\metadata.json"});
+    EXPECT_TRUE(sink.retries.empty());
+    ASSERT_TRUE(std::holds_alternative<Failed>(report.outcome));
+    EXPECT_EQ(std::get<Failed>(report.outcome).message, "Could not read D:\\test\\app.zip: gone");
+}
+
+TEST_F(InstallFlowTest, LeftoverStagingAddsTheReportLinesButKeepsTheOutcome) {
+    computer.removal = fail("The process cannot access the file (os error 32)");
+    AttemptReport report = run();
+    ASSERT_TRUE(std::holds_alternative<Installed>(report.outcome));
+    EXPECT_EQ(report.leftover_folder, "C:\\Temp\\.vantile-desktop-staging-1-2");
+    EXPECT_EQ(report.removal_error, "The process cannot access the file (os error 32)");
+    ASSERT_GE(sink.lines.size(), 4u);
+    EXPECT_EQ(sink.lines[sink.lines.size() - 3],
+              "Temporary files remain at C:\\Temp\\.vantile-desktop-staging-1-2.");
+    EXPECT_EQ(sink.lines[sink.lines.size() - 2], "Vantile was installed and can be used.");
+}
+
+TEST_F(InstallFlowTest, FailuresOfLaterStepsNameTheirStep) {
+    struct Case {
+        const char* name;
+        std::function<void(FakeComputer&)> arrange;
+        InstallStep step;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"tar missing", [](FakeComputer& c) { c.tar = fail("no tar"); }, InstallStep::Checking, "no tar"},
+        {"untrusted url",
+         [](FakeComputer& c) { c.manifests = {manifest_json(100, "https://evil.example/vantile/desktop/a.zip")}; },
+         InstallStep::Downloading,
+         "The manifest names https://evil.example/vantile/desktop/a.zip, which is not one of "
+         "Vantile's downloads."},
+        {"staging", [](FakeComputer& c) { c.staging = fail("no temp"); }, InstallStep::Downloading, "no temp"},
+        {"unpack", [](FakeComputer& c) { c.unpack = fail("tar said no"); }, InstallStep::Unpacking, "tar said no"},
+        {"no app", [](FakeComputer& c) { c.program = fail("no Vantile.exe"); }, InstallStep::Unpacking,
+         "no Vantile.exe"},
+        {"cannot start", [](FakeComputer& c) { c.installer_exit = fail("Could not start"); },
+         InstallStep::Installing, "Could not start"},
+        {"exit 3", [](FakeComputer& c) { c.installer_exit = 3; }, InstallStep::Installing,
+         "installer exit 3"},
+    };
+    for (const Case& test : cases) {
+        FakeComputer c;
+        RecordingSink s;
+        c.manifests = {manifest_json(100)};
+        c.downloads = {{{100}, {}}};
+        test.arrange(c);
+        AttemptReport report = run_install_flow(ADDRESS_SOURCE, s, c);
+        ASSERT_TRUE(std::holds_alternative<Failed>(report.outcome)) << test.name;
+        EXPECT_EQ(std::get<Failed>(report.outcome).step, test.step) << test.name;
+        EXPECT_EQ(std::get<Failed>(report.outcome).message, test.message) << test.name;
+        bool staged = std::find(c.calls.begin(), c.calls.end(), "create_staging_folder") != c.calls.end() &&
+                      c.staging.ok();
+        EXPECT_EQ(c.calls.back().rfind("remove_staging_folder", 0) == 0, staged) << test.name;
+    }
+}
+
+TEST(QuietSinkTest, WritesStepAndRetryLinesAndPausesTwoSeconds) {
+    struct Recorder final : LineLog {
+        std::vector<std::string> lines;
+        void write_line(std::string_view text) override { lines.emplace_back(text); }
+    } log;
+    std::vector<std::uint32_t> pauses;
+    QuietSink sink(log, [&](std::uint32_t ms) { pauses.push_back(ms); });
+    InstallStep current = InstallStep::Checking;
+    EXPECT_EQ(sink.begin_step(InstallStep::Downloading, current), StepAnswer::GoOn);
+    EXPECT_EQ(current, InstallStep::Downloading);
+    sink.retrying("Could not download x: y", 2, 3);
+    EXPECT_TRUE(sink.report_progress(5, 10));
+    EXPECT_FALSE(sink.is_cancelled());
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"Downloading Vantile\u2026", "Could not download x: y",
+                                                   "Connection interrupted; retrying (2/3)..."}));
+    EXPECT_EQ(pauses, (std::vector<std::uint32_t>{2000}));
+}
+
+TEST(ProgressPositionTest, PerMilleRoundedDownAndCapped) {
+    struct Case {
+        std::uint64_t received, expected;
+        std::uint32_t position;
+    };
+    for (const Case& c : std::vector<Case>{{0, 0, 0}, {5, 0, 0}, {1, 2000, 0}, {2, 2000, 1},
+                                           {1999, 2000, 999}, {2000, 2000, 1000}, {9000, 2000, 1000},
+                                           {1, 3, 333}})
+        EXPECT_EQ(progress_position(c.received, c.expected), c.position) << c.received << "/" << c.expected;
+}
+
+}  // namespace
+}  // namespace vantile
