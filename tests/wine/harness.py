@@ -110,3 +110,31 @@ def wait_for(predicate, timeout=30.0, interval=0.05):
             return True
         time.sleep(interval)
     return predicate()
+
+
+class placed_file:
+    """Puts a file into the prefix for the length of a `with` block, then removes it.
+
+    `content` is bytes, or a pathlib.Path whose bytes are copied (for example a
+    test double from the build folder).
+    """
+
+    def __init__(self, destination, content=b""):
+        self.destination = pathlib.Path(destination)
+        self.content = content
+
+    def __enter__(self):
+        if self.destination.exists():
+            raise RuntimeError(f"{self.destination} exists already; a test left it behind")
+        data = self.content.read_bytes() if isinstance(self.content, pathlib.Path) else self.content
+        self.destination.write_bytes(data)
+        return self.destination
+
+    def __exit__(self, *exc):
+        self.destination.unlink(missing_ok=True)
+        return False
+
+
+def system_tar(content=b"MZ"):
+    """tar.exe in the prefix's system32, where Wine's SystemRoot points in every process."""
+    return placed_file(SYSTEM32 / "tar.exe", content)
