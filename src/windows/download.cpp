@@ -1,8 +1,162 @@
 #include "download.h"
-// Placeholder until downloads are built.
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "../text.h"
+#include "../version.h"
+#include "error_text.h"
+#include "unique_handle.h"
+#include "wide.h"
+
 namespace vantile {
-Status fetch_address(const std::string&, const ChunkConsumer&) { return fail("Downloads are not built yet."); }
-Status download_to_file(const DownloadSource&, const std::string&, const ProgressObserver&) {
-    return fail("Downloads are not built yet.");
+namespace {
+
+constexpr DWORD TRANSFER_TIMEOUT_MS = 30000;
+
+// Reload, no cache write, TLS, no redirects, no cookies, no UI, pragma no-cache.
+constexpr DWORD OPEN_URL_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                 INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                                 INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
+                                 INTERNET_FLAG_PRAGMA_NOCACHE;
+static_assert(OPEN_URL_FLAGS == 0x84A80300);
+static_assert(TRANSFER_BUFFER_SIZE <= MAXDWORD);
+
+// One zero-filled buffer per transfer, reused for every read.
+std::unique_ptr<char[]> make_transfer_buffer() {
+    return std::make_unique<char[]>(TRANSFER_BUFFER_SIZE);
 }
+
+std::string last_internet_error() {
+    return windows_error_text(GetLastError());
+}
+
+std::string os_error_of(DWORD code) {
+    return os_error_text(static_cast<std::int32_t>(code));
+}
+
+// Writes every byte of the chunk. A write that makes no progress has no error code of
+// its own, so it gets a fixed description instead.
+Status write_whole(HANDLE file, const std::string& path, const char* data, std::size_t size) {
+    while (size > 0) {
+        DWORD written = 0;
+        if (!WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr)) {
+            return fail(
+                fill_template("Could not write {}: {}", {path, os_error_of(GetLastError())}));
+        }
+        if (written == 0) {
+            return fail(
+                fill_template("Could not write {}: {}", {path, "failed to write whole buffer"}));
+        }
+        data += written;
+        size -= written;
+    }
+    return {};
+}
+
+Status copy_local_file(const std::string& source_path, const ChunkConsumer& consumer) {
+    const std::wstring wide_source = to_wide(source_path);
+    UniqueFile source(CreateFileW(wide_source.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!source) {
+        return fail(
+            fill_template("Could not read {}: {}", {source_path, os_error_of(GetLastError())}));
+    }
+    const auto buffer = make_transfer_buffer();
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(source.get(), buffer.get(), static_cast<DWORD>(TRANSFER_BUFFER_SIZE), &read,
+                      nullptr)) {
+            return fail(
+                fill_template("Could not read {}: {}", {source_path, os_error_of(GetLastError())}));
+        }
+        if (read == 0) return {};
+        if (!consumer(buffer.get(), read)) return fail("stopped");
+    }
+}
+
+}  // namespace
+
+Status fetch_address(const std::string& address, const ChunkConsumer& consumer) {
+    const std::wstring agent = to_wide(fill_template("Vantile-Install/{}", {PROGRAM_VERSION}));
+    // Declared first so that it is closed last, after the request.
+    UniqueInternet root(
+        InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!root)
+        return fail(fill_template("Could not start a download: {}", {last_internet_error()}));
+
+    // Best effort: WinINet's defaults are used if an option is refused.
+    for (const DWORD option :
+         {DWORD{INTERNET_OPTION_CONNECT_TIMEOUT}, DWORD{INTERNET_OPTION_RECEIVE_TIMEOUT},
+          DWORD{INTERNET_OPTION_SEND_TIMEOUT}}) {
+        DWORD timeout = TRANSFER_TIMEOUT_MS;
+        InternetSetOptionW(root.get(), option, &timeout, sizeof timeout);
+    }
+
+    const std::wstring wide_address = to_wide(address);
+    UniqueInternet request(
+        InternetOpenUrlW(root.get(), wide_address.c_str(), nullptr, 0, OPEN_URL_FLAGS, 0));
+    if (!request) {
+        return fail(fill_template("Could not download {}: {}", {address, last_internet_error()}));
+    }
+
+    DWORD status = 0;
+    DWORD length = sizeof status;
+    if (!HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                        &length, nullptr)) {
+        return fail(fill_template("{} sent no answer Vantile could read: {}.",
+                                  {address, last_internet_error()}));
+    }
+    if (status != HTTP_STATUS_OK) {
+        return fail(
+            fill_template("{} answered HTTP {}, not the file.", {address, std::to_string(status)}));
+    }
+
+    const auto buffer = make_transfer_buffer();
+    for (;;) {
+        DWORD read = 0;
+        if (!InternetReadFile(request.get(), buffer.get(), static_cast<DWORD>(TRANSFER_BUFFER_SIZE),
+                              &read)) {
+            return fail(
+                fill_template("The download of {} stopped: {}", {address, last_internet_error()}));
+        }
+        if (read == 0) return {};
+        if (!consumer(buffer.get(), read)) return fail("stopped");
+    }
+}
+
+Status download_to_file(const DownloadSource& source, const std::string& destination,
+                        const ProgressObserver& observer) {
+    const std::wstring wide_destination = to_wide(destination);
+    UniqueFile file(CreateFileW(wide_destination.c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        return fail(
+            fill_template("Could not create {}: {}", {destination, os_error_of(GetLastError())}));
+    }
+
+    std::uint64_t total = 0;
+    std::optional<std::string> write_error;
+    const ChunkConsumer consumer = [&](const char* data, std::size_t size) {
+        if (Status written = write_whole(file.get(), destination, data, size); !written) {
+            write_error = written.error();
+            return false;
+        }
+        total += size;
+        return observer(total);
+    };
+
+    Status transfer = is_address(source) ? fetch_address(source_text(source), consumer)
+                                         : copy_local_file(source_text(source), consumer);
+    // A failed write is the real reason even when the transfer only reports that it stopped.
+    if (write_error) return fail(*write_error);
+    return transfer;
+}
+
 }  // namespace vantile

@@ -1,0 +1,203 @@
+// Copying a local source into the staging file: progress, stopping, truncation and the
+// messages of each failure.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "windows/download.h"
+#include "windows/error_text.h"
+#include "windows/unique_handle.h"
+#include "windows/wide.h"
+
+namespace vantile {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string pattern_bytes(std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    std::uint32_t state = seed * 2654435761u + 1;
+    for (char& byte : bytes) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+class DownloadToFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() /
+                  (L"vantile-download-test-" + std::to_wstring(GetCurrentProcessId()));
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(folder_, ignored);
+    }
+
+    std::string path(const char* name) const { return from_wide((folder_ / name).wstring()); }
+
+    static void write_file(const std::string& file, const std::string& bytes) {
+        std::ofstream out(fs::path(to_wide(file)), std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        ASSERT_TRUE(out.good());
+    }
+    static std::string read_file(const std::string& file) {
+        std::ifstream in(fs::path(to_wide(file)), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    fs::path folder_;
+};
+
+TEST_F(DownloadToFile, CopiesAFileBlockByBlockAndReportsEveryTotal) {
+    const std::string bytes = pattern_bytes(2 * TRANSFER_BUFFER_SIZE + 1234, 1);
+    write_file(path("source.zip"), bytes);
+
+    std::vector<std::uint64_t> totals;
+    const Status status =
+        download_to_file(LocalFile{path("source.zip")}, path("copy.zip"), [&](std::uint64_t total) {
+            totals.push_back(total);
+            return true;
+        });
+
+    ASSERT_TRUE(status.ok()) << status.error();
+    EXPECT_EQ(totals, (std::vector<std::uint64_t>{65536, 131072, 132306}));
+    EXPECT_EQ(read_file(path("copy.zip")), bytes);
+}
+
+TEST_F(DownloadToFile, EmptySourceGivesEmptyFileWithoutProgress) {
+    write_file(path("empty.zip"), "");
+    write_file(path("copy.zip"), "left over from before");
+    int calls = 0;
+    const Status status = download_to_file(LocalFile{path("empty.zip")}, path("copy.zip"),
+                                           [&](std::uint64_t) { return ++calls, true; });
+    ASSERT_TRUE(status.ok()) << status.error();
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(read_file(path("copy.zip")), "");
+}
+
+TEST_F(DownloadToFile, ObserverStopEndsTransferWithStoppedAndKeepsWhatWasWritten) {
+    const std::string bytes = pattern_bytes(3 * TRANSFER_BUFFER_SIZE, 2);
+    write_file(path("source.zip"), bytes);
+
+    std::vector<std::uint64_t> totals;
+    const Status status =
+        download_to_file(LocalFile{path("source.zip")}, path("copy.zip"), [&](std::uint64_t total) {
+            totals.push_back(total);
+            return false;
+        });
+
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error(), "stopped");
+    EXPECT_EQ(totals, (std::vector<std::uint64_t>{65536}));
+    EXPECT_EQ(read_file(path("copy.zip")), bytes.substr(0, TRANSFER_BUFFER_SIZE));
+}
+
+TEST_F(DownloadToFile, MissingSourceNamesThePathAndTheOsError) {
+    const std::string source = path("missing.zip");
+    int calls = 0;
+    const Status status = download_to_file(LocalFile{source}, path("copy.zip"),
+                                           [&](std::uint64_t) { return ++calls, true; });
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error(),
+              "Could not read " + source + ": " + os_error_text(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(status.error().ends_with("(os error 2)")) << status.error();
+    EXPECT_EQ(calls, 0);
+}
+
+TEST_F(DownloadToFile, DestinationInMissingFolderCannotBeCreated) {
+    write_file(path("source.zip"), "archive");
+    const std::string destination = path("no-such-folder\\copy.zip");
+    int calls = 0;
+    const Status status = download_to_file(LocalFile{path("source.zip")}, destination,
+                                           [&](std::uint64_t) { return ++calls, true; });
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error(),
+              "Could not create " + destination + ": " + os_error_text(ERROR_PATH_NOT_FOUND));
+    EXPECT_TRUE(status.error().ends_with("(os error 3)")) << status.error();
+    EXPECT_EQ(calls, 0);
+}
+
+TEST_F(DownloadToFile, EachCallStartsFromAnEmptyFile) {
+    write_file(path("long.zip"), pattern_bytes(TRANSFER_BUFFER_SIZE + 10, 3));
+    write_file(path("short.zip"), "short");
+    const auto go_on = [](std::uint64_t) { return true; };
+
+    ASSERT_TRUE(download_to_file(LocalFile{path("long.zip")}, path("copy.zip"), go_on).ok());
+    ASSERT_TRUE(download_to_file(LocalFile{path("short.zip")}, path("copy.zip"), go_on).ok());
+
+    EXPECT_EQ(read_file(path("copy.zip")), "short");
+}
+
+TEST_F(DownloadToFile, SourceAndDestinationStayOpenToOthers) {
+    // Another program holding the source open for writing must not block the copy, and
+    // the partly written destination can be read, written and deleted by others meanwhile.
+    const std::string bytes = pattern_bytes(2 * TRANSFER_BUFFER_SIZE, 4);
+    write_file(path("source.zip"), bytes);
+    const std::wstring wide_source = to_wide(path("source.zip"));
+    UniqueFile writer(CreateFileW(wide_source.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer);
+
+    const std::wstring wide_copy = to_wide(path("copy.zip"));
+    bool opened_by_other = false;
+    const Status status =
+        download_to_file(LocalFile{path("source.zip")}, path("copy.zip"), [&](std::uint64_t) {
+            UniqueFile other(CreateFileW(wide_copy.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, 0, nullptr));
+            opened_by_other = static_cast<bool>(other);
+            return true;
+        });
+
+    ASSERT_TRUE(status.ok()) << status.error();
+    EXPECT_TRUE(opened_by_other);
+    EXPECT_EQ(read_file(path("copy.zip")), bytes);
+}
+
+TEST_F(DownloadToFile, WriteFailureIsReportedInsteadOfStopped) {
+    // The destination is the client end of a pipe whose server goes away after the first
+    // chunk: the next write fails, and that failure (not "stopped") is the result.
+    const std::wstring pipe_name =
+        L"\\\\.\\pipe\\vantile-download-test-" + std::to_wstring(GetCurrentProcessId());
+    UniqueFile server(CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_INBOUND,
+                                       PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 4 * TRANSFER_BUFFER_SIZE,
+                                       0, nullptr));
+    ASSERT_TRUE(server);
+    write_file(path("source.zip"), pattern_bytes(3 * TRANSFER_BUFFER_SIZE, 5));
+
+    const std::string destination = from_wide(pipe_name);
+    std::vector<std::uint64_t> totals;
+    const Status status =
+        download_to_file(LocalFile{path("source.zip")}, destination, [&](std::uint64_t total) {
+            totals.push_back(total);
+            server.reset();
+            return true;
+        });
+
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error(),
+              "Could not write " + destination + ": " + os_error_text(ERROR_NO_DATA));
+    EXPECT_EQ(totals, (std::vector<std::uint64_t>{65536}));
+}
+
+}  // namespace
+}  // namespace vantile
+
+// The Windows build links with -municode, so the C runtime starts at wmain, which
+// GoogleTest's main does not provide.
+extern "C" int wmain(int argc, wchar_t** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
