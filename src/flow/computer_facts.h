@@ -19,7 +19,7 @@ std::string_view platform_key(Architecture architecture);
 
 // The message for a Windows build below MINIMUM_WINDOWS_BUILD (the build passed in).
 std::string old_windows_message(std::uint32_t build);
-// Nothing when the build is new enough, else the message.
+// Whether the build is MINIMUM_WINDOWS_BUILD or later.
 bool windows_build_supported(std::uint32_t build);
 
 // <system_root>\System32\tar.exe; "C:\Windows" when SystemRoot is not set.

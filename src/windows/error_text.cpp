@@ -1,6 +1,64 @@
 #include "error_text.h"
-// Placeholder until the error texts are built.
+
+#include <windows.h>
+
+#include <array>
+
+#include "../flow/error_text_forms.h"
+
 namespace vantile {
-std::string windows_error_text(std::uint32_t code) { return "Windows error " + std::to_string(code); }
-std::string os_error_text(std::int32_t code) { return "(os error " + std::to_string(code) + ")"; }
+namespace {
+
+// FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS:
+// the module's table first, then the system's.
+constexpr DWORD MODULE_THEN_SYSTEM = 0x1A00;
+// FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS.
+constexpr DWORD SYSTEM_ONLY = 0x1200;
+static_assert(MODULE_THEN_SYSTEM == (FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_FROM_HMODULE |
+                                     FORMAT_MESSAGE_IGNORE_INSERTS));
+static_assert(SYSTEM_ONLY == (FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS));
+
+// An NTSTATUS carried in an HRESULT.
+constexpr std::uint32_t NT_STATUS_BIT = 0x10000000;
+
+std::u16string_view units(const wchar_t* buffer, DWORD length) {
+    return std::u16string_view(reinterpret_cast<const char16_t*>(buffer), length);
+}
+
+}  // namespace
+
+std::string windows_error_text(std::uint32_t code) {
+    // Only looked up, never loaded: a null handle is passed on as it is.
+    HMODULE wininet = GetModuleHandleW(L"wininet.dll");
+    std::array<wchar_t, 512> buffer{};
+    DWORD length = FormatMessageW(MODULE_THEN_SYSTEM, wininet, code, 0, buffer.data(),
+                                  static_cast<DWORD>(buffer.size()), nullptr);
+    if (length > buffer.size()) length = 0;
+    return windows_error_form(units(buffer.data(), length), code);
+}
+
+std::string os_error_text(std::int32_t code) {
+    DWORD flags = SYSTEM_ONLY;
+    HMODULE source = nullptr;
+    std::uint32_t lookup = static_cast<std::uint32_t>(code);
+    if ((lookup & NT_STATUS_BIT) != 0) {
+        if (HMODULE ntdll = GetModuleHandleW(L"NTDLL.DLL")) {
+            flags = MODULE_THEN_SYSTEM;
+            source = ntdll;
+            lookup &= ~NT_STATUS_BIT;
+        }
+    }
+    std::array<wchar_t, 2048> buffer{};
+    DWORD length = FormatMessageW(flags, source, lookup, 0, buffer.data(),
+                                  static_cast<DWORD>(buffer.size()), nullptr);
+    std::int32_t lookup_error = 0;
+    if (length == 0) {
+        lookup_error = static_cast<std::int32_t>(GetLastError());
+    } else if (length > buffer.size()) {
+        length = 0;
+    }
+    return os_error_form(code, static_cast<std::int32_t>(lookup), units(buffer.data(), length),
+                         lookup_error);
+}
+
 }  // namespace vantile

@@ -1,7 +1,117 @@
 #include "system_checks.h"
-// Placeholder until the system checks are built.
+
+#include <windows.h>
+
+#include <vector>
+
+#include "../text.h"
+#include "system_check_parts.h"
+#include "unique_handle.h"
+#include "wide.h"
+
 namespace vantile {
-Status check_windows_build() { return fail("The system checks are not built yet."); }
-Result<std::string> locate_system_tar() { return fail("The system checks are not built yet."); }
-Architecture detect_architecture() { return Architecture::X64; }
+namespace {
+
+// The size of RTL_OSVERSIONINFOW, the only field set before the call.
+constexpr ULONG VERSION_RECORD_SIZE = 276;
+static_assert(sizeof(OSVERSIONINFOW) == VERSION_RECORD_SIZE);
+
+constexpr LONG STATUS_SUCCESS_VALUE = 0;
+
+template <class Function>
+Function module_export(const wchar_t* module_name, const char* export_name) {
+    HMODULE module = GetModuleHandleW(module_name);
+    if (!module) return nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, export_name)));
+}
+
+}  // namespace
+
+std::uint32_t windows_build_number(RtlGetVersionFunction rtl_get_version) {
+    if (!rtl_get_version) return 0;
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = VERSION_RECORD_SIZE;
+    if (rtl_get_version(&version) != STATUS_SUCCESS_VALUE) return 0;
+    return version.dwBuildNumber;
+}
+
+Architecture architecture_from(IsWow64Process2Function is_wow64_process2) {
+    if (!is_wow64_process2) return Architecture::X64;
+    USHORT process_machine = 0;
+    USHORT native_machine = 0;
+    if (!is_wow64_process2(GetCurrentProcess(), &process_machine, &native_machine))
+        return Architecture::X64;
+    return architecture_from_native_machine(native_machine);
+}
+
+std::optional<std::wstring> system_root_variable() {
+    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    for (;;) {
+        SetLastError(ERROR_SUCCESS);
+        DWORD length = GetEnvironmentVariableW(L"SystemRoot", buffer.data(),
+                                               static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+            return std::wstring();
+        }
+        // A value that fits comes back as its length; otherwise the size it needs.
+        if (length < buffer.size()) return std::wstring(buffer.data(), length);
+        buffer.resize(length);
+    }
+}
+
+std::string exact_path_text(std::wstring_view path) {
+    std::string text;
+    text.reserve(path.size());
+    size_t start = 0;
+    for (size_t i = 0; i <= path.size(); ++i) {
+        const bool at_end = i == path.size();
+        const char16_t unit = at_end ? 0 : static_cast<char16_t>(path[i]);
+        bool unpaired = false;
+        if (!at_end && unit >= 0xD800 && unit <= 0xDBFF) {
+            if (i + 1 < path.size() && path[i + 1] >= 0xDC00 && path[i + 1] <= 0xDFFF) {
+                ++i;
+                continue;
+            }
+            unpaired = true;
+        } else if (!at_end && unit >= 0xDC00 && unit <= 0xDFFF) {
+            unpaired = true;
+        }
+        if (!at_end && !unpaired) continue;
+        // Everything up to here is valid UTF-16 and converts exactly.
+        text += from_wide(path.substr(start, i - start));
+        if (unpaired) {
+            text.push_back(static_cast<char>(0xE0 | (unit >> 12)));
+            text.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
+            text.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+        }
+        start = i + 1;
+    }
+    return text;
+}
+
+Status check_windows_build() {
+    const std::uint32_t build =
+        windows_build_number(module_export<RtlGetVersionFunction>(L"ntdll.dll", "RtlGetVersion"));
+    if (!windows_build_supported(build)) return fail(old_windows_message(build));
+    return {};
+}
+
+Result<std::string> locate_system_tar() {
+    // Read as Windows holds it, so a value that is not valid Unicode still names the same folder.
+    std::optional<std::wstring> system_root = system_root_variable();
+    std::string root_text;
+    if (system_root) root_text = exact_path_text(*system_root);
+    const std::string tar_path = system_tar_path(system_root ? &root_text : nullptr);
+    // The message shows an unpaired surrogate as U+FFFD; the path itself keeps it.
+    if (!is_existing_file(tar_path)) return fail(missing_tar_message(from_wide(to_wide(tar_path))));
+    return tar_path;
+}
+
+Architecture detect_architecture() {
+    // Looked up anew on every call: Windows before 10 1709 has no IsWow64Process2.
+    return architecture_from(
+        module_export<IsWow64Process2Function>(L"kernel32.dll", "IsWow64Process2"));
+}
+
 }  // namespace vantile

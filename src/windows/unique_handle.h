@@ -1,6 +1,7 @@
 #pragma once
 // Move-only owners for Win32 resources: every early return releases what it holds.
 #include <windows.h>
+#include <bcrypt.h>
 #include <wininet.h>
 
 #include <utility>
@@ -56,6 +57,16 @@ struct FontTraits {
     static Type invalid() { return nullptr; }
     static void close(Type font) { DeleteObject(font); }
 };
+struct BcryptAlgorithmTraits {
+    using Type = BCRYPT_ALG_HANDLE;
+    static Type invalid() { return nullptr; }
+    static void close(Type algorithm) { BCryptCloseAlgorithmProvider(algorithm, 0); }
+};
+struct BcryptHashTraits {
+    using Type = BCRYPT_HASH_HANDLE;
+    static Type invalid() { return nullptr; }
+    static void close(Type hash) { BCryptDestroyHash(hash); }
+};
 
 // Process, thread, mutex and event handles (null when absent).
 using UniqueHandle = UniqueResource<HandleTraits>;
@@ -65,5 +76,8 @@ using UniqueFile = UniqueResource<FileTraits>;
 using UniqueInternet = UniqueResource<InternetTraits>;
 // Fonts: delete only after no control uses them.
 using UniqueFont = UniqueResource<FontTraits>;
+// CNG algorithm providers and hash objects; declare the provider first so the hash goes first.
+using UniqueBcryptAlgorithm = UniqueResource<BcryptAlgorithmTraits>;
+using UniqueBcryptHash = UniqueResource<BcryptHashTraits>;
 
 }  // namespace vantile

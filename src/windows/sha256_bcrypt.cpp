@@ -1,0 +1,82 @@
+// SHA-256 through Windows' CNG (bcrypt.dll).
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <algorithm>
+#include <limits>
+
+#include "../flow/sha256.h"
+#include "error_text.h"
+#include "unique_handle.h"
+
+namespace vantile {
+namespace {
+
+// A failing NTSTATUS is shown as the HRESULT that carries it, so os_error_text finds its text
+// in ntdll's table.
+std::string status_text(NTSTATUS status) {
+    constexpr std::uint32_t NT_STATUS_BIT = 0x10000000;
+    return os_error_text(
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(status) | NT_STATUS_BIT));
+}
+
+bool succeeded(NTSTATUS status) {
+    return status >= 0;
+}
+
+class BcryptSha256 final : public Sha256 {
+  public:
+    BcryptSha256(UniqueBcryptAlgorithm algorithm, UniqueBcryptHash hash)
+        : algorithm_(std::move(algorithm)), hash_(std::move(hash)) {}
+
+    Status feed(const std::uint8_t* bytes, std::size_t size) override {
+        if (!hash_) return fail("the digest was already finished");
+        while (size > 0) {
+            // BCryptHashData counts in ULONG; larger inputs go in pieces.
+            const ULONG piece =
+                static_cast<ULONG>(std::min<std::size_t>(size, std::numeric_limits<ULONG>::max()));
+            NTSTATUS status = BCryptHashData(hash_.get(), const_cast<PUCHAR>(bytes), piece, 0);
+            if (!succeeded(status)) return fail(status_text(status));
+            bytes += piece;
+            size -= piece;
+        }
+        return {};
+    }
+
+    Result<Sha256Digest> finish() override {
+        if (!hash_) return fail("the digest was already finished");
+        Sha256Digest digest{};
+        NTSTATUS status =
+            BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0);
+        // A finished CNG hash object can only be destroyed.
+        hash_.reset();
+        if (!succeeded(status)) return fail(status_text(status));
+        return digest;
+    }
+
+  private:
+    // Declared in this order so the hash object is destroyed before its provider closes.
+    UniqueBcryptAlgorithm algorithm_;
+    UniqueBcryptHash hash_;
+};
+
+}  // namespace
+
+Result<std::unique_ptr<Sha256>> start_sha256() {
+    BCRYPT_ALG_HANDLE raw_algorithm = nullptr;
+    NTSTATUS status =
+        BCryptOpenAlgorithmProvider(&raw_algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+    if (!succeeded(status)) return fail(status_text(status));
+    UniqueBcryptAlgorithm algorithm(raw_algorithm);
+
+    // With no object buffer, CNG allocates and frees the hash object's memory itself.
+    BCRYPT_HASH_HANDLE raw_hash = nullptr;
+    status = BCryptCreateHash(algorithm.get(), &raw_hash, nullptr, 0, nullptr, 0, 0);
+    if (!succeeded(status)) return fail(status_text(status));
+    UniqueBcryptHash hash(raw_hash);
+
+    return std::unique_ptr<Sha256>(
+        std::make_unique<BcryptSha256>(std::move(algorithm), std::move(hash)));
+}
+
+}  // namespace vantile
