@@ -1,6 +1,161 @@
 #include "release_manifest.h"
-// Placeholder until manifest selection is built.
+
+#include <array>
+#include <limits>
+#include <optional>
+#include <span>
+
+#include "../text.h"
+#include "json_reader.h"
+
 namespace vantile {
-Result<JsonValue> parse_manifest_document(std::string_view, std::string_view) { return fail("not built yet"); }
-Result<ReleaseManifest> select_build(const JsonValue&, Architecture) { return fail("not built yet"); }
+
+namespace {
+
+constexpr std::string_view X64_KEY = "desktop-windows-x64";
+constexpr std::string_view ARM64_KEY = "desktop-windows-arm64";
+
+constexpr std::uint32_t VERSION_NUMBER_MAX = 2147483647;
+
+struct VersionNumbers {
+    std::uint32_t major = 0;
+    std::uint32_t minor = 0;
+    std::uint32_t patch = 0;
+
+    auto operator<=>(const VersionNumbers&) const = default;
+};
+
+bool is_ascii_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool is_ascii_alphanumeric(char c) {
+    return is_ascii_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// One or more digits, leading zeros allowed, at most VERSION_NUMBER_MAX.
+std::optional<std::uint32_t> parse_version_number(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (!is_ascii_digit(c)) return std::nullopt;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        if (value > VERSION_NUMBER_MAX) return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+bool is_valid_prerelease(std::string_view text) {
+    for (;;) {
+        const std::size_t dot = text.find('.');
+        const std::string_view identifier = text.substr(0, dot);
+        if (identifier.empty()) return false;
+        for (char c : identifier)
+            if (!is_ascii_alphanumeric(c)) return false;
+        if (dot == std::string_view::npos) return true;
+        text.remove_prefix(dot + 1);
+    }
+}
+
+// major.minor.patch with an optional "-" pre-release part, which takes no part in ordering.
+std::optional<VersionNumbers> parse_version(std::string_view text) {
+    const std::size_t hyphen = text.find('-');
+    if (hyphen != std::string_view::npos && !is_valid_prerelease(text.substr(hyphen + 1)))
+        return std::nullopt;
+    std::string_view core = text.substr(0, hyphen);
+
+    std::array<std::uint32_t, 3> numbers{};
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        const std::size_t dot = core.find('.');
+        const bool last = i + 1 == numbers.size();
+        // The last number must run to the end; the others must end at a dot.
+        if (last != (dot == std::string_view::npos)) return std::nullopt;
+        std::optional<std::uint32_t> number = parse_version_number(core.substr(0, dot));
+        if (!number) return std::nullopt;
+        numbers[i] = *number;
+        if (!last) core.remove_prefix(dot + 1);
+    }
+    return VersionNumbers{numbers[0], numbers[1], numbers[2]};
+}
+
+// The member with this exact key; the last one when a key is repeated.
+const JsonValue* member(const JsonValue& value, std::string_view key) {
+    const JsonObject* object = value.as_object();
+    if (!object) return nullptr;
+    const JsonValue* found = nullptr;
+    for (const auto& [name, child] : *object)
+        if (name == key) found = &child;
+    return found;
+}
+
+// Only an integer literal in the signed 64-bit range qualifies. A double means a
+// fraction, an exponent, a value beyond 64 bits or minus zero; a signed zero can only
+// come from minus zero as well.
+std::optional<std::int64_t> size_value(const JsonValue& value) {
+    if (const auto* unsigned_value = std::get_if<std::uint64_t>(&value.data)) {
+        if (*unsigned_value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+            return std::nullopt;
+        return static_cast<std::int64_t>(*unsigned_value);
+    }
+    if (const auto* signed_value = std::get_if<std::int64_t>(&value.data)) {
+        if (*signed_value == 0) return std::nullopt;
+        return *signed_value;
+    }
+    return std::nullopt;
+}
+
+struct Candidate {
+    ReleaseManifest build;
+    VersionNumbers numbers;
+};
+
+std::optional<Candidate> usable_entry(const JsonValue& document, std::string_view key) {
+    const JsonValue* entry = member(document, key);
+    if (!entry || !entry->is_object()) return std::nullopt;
+    const JsonValue* size = member(*entry, "size");
+    const JsonValue* version = member(*entry, "version");
+    const JsonValue* url = member(*entry, "url");
+    const JsonValue* sha256 = member(*entry, "sha256");
+    if (!size || !version || !url || !sha256) return std::nullopt;
+    if (!version->as_string() || !url->as_string() || !sha256->as_string()) return std::nullopt;
+    std::optional<std::int64_t> size_bytes = size_value(*size);
+    if (!size_bytes) return std::nullopt;
+    std::optional<VersionNumbers> numbers = parse_version(*version->as_string());
+    if (!numbers) return std::nullopt;
+    return Candidate{ReleaseManifest{*version->as_string(), *url->as_string(), *sha256->as_string(),
+                                     std::string(key), *size_bytes},
+                     *numbers};
+}
+
+}  // namespace
+
+Result<JsonValue> parse_manifest_document(std::string_view bytes, std::string_view source_text) {
+    Result<JsonValue> document = parse_json(bytes);
+    if (!document)
+        return fail(fill_template("The manifest {} is not valid JSON: {}",
+                                  {source_text, document.error()}));
+    return document;
+}
+
+Result<ReleaseManifest> select_build(const JsonValue& document, Architecture architecture) {
+    // An arm64 computer prefers its native build and falls back to a strictly newer x64 one.
+    static constexpr std::array<std::string_view, 1> x64_candidates{X64_KEY};
+    static constexpr std::array<std::string_view, 2> arm64_candidates{ARM64_KEY, X64_KEY};
+    const std::span<const std::string_view> candidates =
+        architecture == Architecture::Arm64 ? std::span<const std::string_view>(arm64_candidates)
+                                            : std::span<const std::string_view>(x64_candidates);
+
+    std::optional<Candidate> chosen;
+    if (document.is_object()) {
+        for (std::string_view key : candidates) {
+            std::optional<Candidate> entry = usable_entry(document, key);
+            if (entry && (!chosen || entry->numbers > chosen->numbers)) chosen = std::move(entry);
+        }
+    }
+    if (!chosen)
+        return fail(fill_template(
+            "The desktop manifest has no Vantile desktop app for this computer ({}) yet.",
+            {platform_key(architecture)}));
+    return std::move(chosen->build);
+}
+
 }  // namespace vantile
