@@ -1,0 +1,72 @@
+#include "start_attempt.h"
+
+#include <commctrl.h>
+
+#include <exception>
+#include <string>
+
+#include "../flow/install_flow.h"
+#include "../text.h"
+#include "../windows/error_text.h"
+#include "../windows/windows_operations.h"
+#include "window_record.h"
+
+namespace vantile {
+namespace {
+
+void log_report(LineLog& log, const AttemptReport& report) {
+    for (const std::string& line : report_lines(report)) log.write_line(line);
+}
+
+}  // namespace
+
+DWORD WINAPI run_worker_task(void* parameter) {
+    std::unique_ptr<WorkerTask> task(static_cast<WorkerTask*>(parameter));
+    AttemptReport report;
+    try {
+        WindowsOperations operations;
+        report = run_install_flow(task->manifest_source, task->sink, operations);
+    } catch (const std::exception& error) {
+        // Only running out of memory gets here; a window left waiting for a report that
+        // never comes would stay hidden or stuck, so it gets a failure instead.
+        report.outcome =
+            Failed{fill_template("The installer stopped unexpectedly: {}.", {error.what()}),
+                   task->sink.last_step()};
+    }
+    hand_off_report(*task->outcome_slot, task->window, std::move(report));
+    return 0;
+}
+
+void hand_off_unstarted_attempt(SharedLog& log, OutcomeSlot& outcome_slot, HWND window,
+                                std::uint32_t error_code) {
+    AttemptReport report;
+    report.outcome = Failed{fill_template("Vantile could not start the install. {}",
+                                          {os_error_text(static_cast<std::int32_t>(error_code))}),
+                            InstallStep::Checking};
+    log_report(log, report);
+    hand_off_report(outcome_slot, window, std::move(report));
+}
+
+void start_attempt(InstallerWindow& window) {
+    window.cancel_requested->exchange(false);
+    window.phase = WindowPhase::Running;
+    window.step = 0;
+    SendMessageW(window.progress_bar, PBM_SETPOS, 0, 0);
+    show_step(window);
+
+    auto task = std::make_unique<WorkerTask>(
+        WorkerTask{window.manifest_source,
+                   WindowSink(window.cancel_requested, window.log, window.hwnd, pause_milliseconds),
+                   window.outcome_slot, window.hwnd});
+    HANDLE thread = CreateThread(nullptr, 0, run_worker_task, task.get(), 0, nullptr);
+    const DWORD error = thread ? 0 : GetLastError();
+    // An earlier worker has already posted its report; its handle goes without waiting.
+    window.worker.reset(thread);
+    if (thread) {
+        task.release();  // the thread owns it now
+        return;
+    }
+    hand_off_unstarted_attempt(*window.log, *window.outcome_slot, window.hwnd, error);
+}
+
+}  // namespace vantile

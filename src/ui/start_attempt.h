@@ -1,0 +1,31 @@
+#pragma once
+// The worker side of an attempt in window mode.
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "../flow/sources.h"
+#include "shared_attempt.h"
+#include "window_sink.h"
+
+namespace vantile {
+
+// Everything one attempt's worker thread owns; it holds its own references to the shared
+// parts, so it outlives nothing it uses.
+struct WorkerTask {
+    ManifestSource manifest_source;
+    WindowSink sink;
+    std::shared_ptr<OutcomeSlot> outcome_slot;
+    HWND window = nullptr;
+};
+
+// The thread's body: runs the attempt, then hands its report to the window.
+DWORD WINAPI run_worker_task(void* task);
+
+// When no worker thread can be made, the window still gets an attempt that ended: a
+// failure at the first step naming the reason, logged like any report.
+void hand_off_unstarted_attempt(SharedLog& log, OutcomeSlot& outcome_slot, HWND window,
+                                std::uint32_t error_code);
+
+}  // namespace vantile

@@ -1,0 +1,46 @@
+#pragma once
+// The sink of a window-mode attempt: it writes the shared log and posts every update to the
+// window, so the worker never waits for the UI thread.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "../flow/progress_sink.h"
+#include "shared_attempt.h"
+
+namespace vantile {
+
+class WindowSink final : public ProgressSink {
+  public:
+    using Pause = std::function<void(std::uint32_t milliseconds)>;
+
+    WindowSink(std::shared_ptr<std::atomic<bool>> cancel_requested, std::shared_ptr<SharedLog> log,
+               HWND window, Pause pause);
+
+    StepAnswer begin_step(InstallStep step, InstallStep& current_step) override;
+    void log_line(std::string_view text) override;
+    void retrying(std::string_view message, std::uint32_t attempt, std::uint32_t limit) override;
+    bool report_progress(std::uint64_t received, std::uint64_t expected) override;
+    bool is_cancelled() override;
+
+    // The last step that was allowed to begin.
+    InstallStep last_step() const { return last_step_; }
+
+  private:
+    std::shared_ptr<std::atomic<bool>> cancel_requested_;
+    std::shared_ptr<SharedLog> log_;
+    HWND window_;
+    Pause pause_;
+    // Kept across the download tries of one attempt.
+    std::uint32_t last_position_ = 0;
+    InstallStep last_step_ = InstallStep::Checking;
+};
+
+// The worker's last act for the window: store the report, then tell the window, so the
+// report is there when the message arrives.
+void hand_off_report(OutcomeSlot& outcome_slot, HWND window, AttemptReport report);
+
+}  // namespace vantile
