@@ -4,7 +4,6 @@ import contextlib
 import os
 import pathlib
 import shutil
-import subprocess
 import tempfile
 import unittest
 
@@ -86,58 +85,57 @@ class SystemChecksTest(unittest.TestCase):
         self.assertFalse(any("tar.exe" in line for line in lines), lines)
 
 
-@unittest.skipUnless(LAUNCHER.exists(), "the SystemRoot launcher was not built")
 class SystemRootTest(unittest.TestCase):
-    """SystemRoot rewritten in the started program's own environment, since Wine sets it
-    afresh for every new process."""
+    """SystemRoot as the program itself sees it: Wine writes it afresh into every new process,
+    so a launcher rewrites it in the suspended program's environment before it runs."""
 
     def setUp(self):
+        self.assertTrue(LAUNCHER.exists(), f"{LAUNCHER} was not built")
         harness.clear_log()
+        self.folder = pathlib.Path(tempfile.mkdtemp(dir=harness.DRIVE_C, prefix="vantile-root-"))
+        self.addCleanup(shutil.rmtree, self.folder, ignore_errors=True)
+        self.root = harness.windows_path(self.folder)
+        (self.folder / "System32").mkdir()
 
-    def run_with_system_root(self, value):
-        args = ["--set", "SystemRoot", value] if value is not None else ["--unset", "SystemRoot"]
+    def run_with_system_root(self, value, env=None):
+        change = ["--set", "SystemRoot", value] if value is not None else ["--unset", "SystemRoot"]
+        harness.clear_log()
         result = harness.run_program(
-            LAUNCHER, [*args, "--", harness.windows_path(harness.EXE), "--quiet"])
+            LAUNCHER, [*change, "--", harness.windows_path(harness.EXE), "--quiet"], env=env)
         self.assertNotEqual(result.returncode, 100, result.stderr.decode(errors="replace"))
         return result.returncode
 
-    def test_system_root_decides_the_tar_path(self):
-        with tempfile.TemporaryDirectory(dir=harness.DRIVE_C, prefix="vantile-root-") as folder:
-            root = harness.windows_path(folder)
-            cases = [
-                ("not set", None, "C:\\Windows\\System32\\tar.exe"),
-                ("trailing backslash", root + "\\", root + "\\System32\\tar.exe"),
-                ("empty", "", "System32\\tar.exe"),
-                ("folder without tar.exe", root, root + "\\System32\\tar.exe"),
-            ]
-            with system_tar(present=False):
-                for name, value, path in cases:
-                    with self.subTest(name):
-                        harness.clear_log()
-                        self.assertEqual(self.run_with_system_root(value), 1)
-                        self.assert_log_ends_with(missing_tar(path))
+    def assert_missing(self, value, path):
+        self.assertEqual(self.run_with_system_root(value), 1)
+        self.assertEqual(harness.read_log(),
+                         [FIRST_LINE, CHECKING, FAILED_CHECKING, missing_tar(path)])
 
-            # A folder named tar.exe is not the program.
-            (pathlib.Path(folder) / "System32" / "tar.exe").mkdir(parents=True)
-            harness.clear_log()
-            self.assertEqual(self.run_with_system_root(root), 1)
-            self.assert_log_ends_with(missing_tar(root + "\\System32\\tar.exe"))
+    def test_path_is_built_from_system_root(self):
+        cases = [
+            ("not set", None, "C:\\Windows\\System32\\tar.exe"),
+            ("no trailing backslash", self.root, self.root + "\\System32\\tar.exe"),
+            ("trailing backslash", self.root + "\\", self.root + "\\System32\\tar.exe"),
+            ("empty: relative to the working folder", "", "System32\\tar.exe"),
+        ]
+        with system_tar(present=False):
+            for name, value, path in cases:
+                with self.subTest(name):
+                    self.assert_missing(value, path)
 
-            # A file passes, even where Wine's own System32 has none.
-            (pathlib.Path(folder) / "System32" / "tar.exe").rmdir()
-            (pathlib.Path(folder) / "System32" / "tar.exe").write_bytes(b"MZ")
-            harness.clear_log()
-            with system_tar(present=False):
-                result = harness.run_program(
-                    LAUNCHER, ["--set", "SystemRoot", root + "\\", "--set", "VANTILE_INSTALL_MANIFEST",
-                               "C:\\vantile-test\\missing-manifest.json", "--",
-                               harness.windows_path(harness.EXE), "--quiet"])
-            self.assertEqual(result.returncode, 1)
-            self.assertEqual(harness.read_log()[:3], [FIRST_LINE, CHECKING, READING])
+    def test_folder_named_tar_exe_counts_as_missing(self):
+        (self.folder / "System32" / "tar.exe").mkdir()
+        self.assert_missing(self.root, self.root + "\\System32\\tar.exe")
 
-    def assert_log_ends_with(self, message):
+    def test_tar_exe_under_system_root_passes(self):
+        (self.folder / "System32" / "tar.exe").write_bytes(b"MZ")
+        with system_tar(present=False):
+            code = self.run_with_system_root(
+                self.root + "\\",
+                env={"VANTILE_INSTALL_MANIFEST": "C:\\vantile-test\\missing-manifest.json"})
+        self.assertEqual(code, 1)
         lines = harness.read_log()
-        self.assertEqual(lines[-2:], [FAILED_CHECKING, message], lines)
+        self.assertEqual(lines[:3], [FIRST_LINE, CHECKING, READING])
+        self.assertNotIn(FAILED_CHECKING, lines)
 
 
 if __name__ == "__main__":
