@@ -10,11 +10,12 @@
 namespace vantile {
 
 struct JsonValue;
+struct JsonMember;
 
 using JsonArray = std::vector<JsonValue>;
 // Members in document order with duplicated keys already collapsed: a repeated key
-// keeps the value of its last occurrence.
-using JsonObject = std::vector<std::pair<std::string, JsonValue>>;
+// stays where it first appeared and keeps the value of its last occurrence.
+using JsonObject = std::vector<JsonMember>;
 
 struct JsonNull {
     bool operator==(const JsonNull&) const = default;
@@ -33,6 +34,13 @@ struct JsonValue {
 
     // The member with this exact key (byte for byte), or nullptr.
     const JsonValue* find(std::string_view key) const;
+};
+
+// One object member. A plain struct rather than std::pair: clang cannot instantiate a pair
+// whose second type holds a vector of that same pair.
+struct JsonMember {
+    std::string first;  // the key
+    JsonValue second;   // the value
 };
 
 }  // namespace vantile

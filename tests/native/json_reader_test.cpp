@@ -174,7 +174,7 @@ std::string dump_string(const std::string& text) {
 std::string dump(const JsonValue& value);
 
 std::string dump_object(const JsonObject& members) {
-    std::vector<const std::pair<std::string, JsonValue>*> sorted;
+    std::vector<const JsonMember*> sorted;
     for (const auto& member : members) sorted.push_back(&member);
     std::sort(sorted.begin(), sorted.end(),
               [](const auto* a, const auto* b) { return a->first < b->first; });
