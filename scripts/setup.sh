@@ -9,7 +9,7 @@ packages=(
   libgtest-dev googletest libbenchmark-dev libssl-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
   wine64 xvfb xauth xdotool imagemagick
-  python3 python3-pefile openssl curl util-linux procps
+  python3 python3-pefile openssl curl ca-certificates util-linux procps
 )
 missing=()
 for package in "${packages[@]}"; do
