@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Times sha256_of_file on a 1 GiB file against `openssl dgst -sha256` on the same file in the
+# same run (best of a few passes, runs interleaved), natively and as the Windows build under
+# Wine (CNG through Wine's bcrypt). Prints each time and the ratio peer/ours (1.0 = as fast).
+#
+#   tests/bench/sha256_file_bench.sh [native build dir] [mingw build dir]
+# Defaults: build/bench (cmake --preset bench) and build/mingw; the Wine prefix is
+# VANTILE_WINEPREFIX as for the tests. The file is made under build/ and deleted at the end.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+native_dir="${1:-$root/build/bench}"
+mingw_dir="${2:-$root/build/mingw}"
+passes="${SHA256_BENCH_PASSES:-3}"
+export WINEPREFIX="${VANTILE_WINEPREFIX:-$root/build/wine-prefix}"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+cmake --build "$native_dir" --target sha256_bench >/dev/null 2>&1 || { echo "building sha256_bench failed" >&2; exit 1; }
+cmake --build "$mingw_dir" --target support_sha256_file_tool >/dev/null 2>&1 || { echo "building sha256_file_tool failed" >&2; exit 1; }
+bench="$native_dir/sha256_bench"
+tool="$mingw_dir/tests/support/sha256_file_tool.exe"
+
+work="$(mktemp -d "$root/build/sha256-bench.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+file="$work/one-gib.bin"
+head -c 1073741824 /dev/urandom >"$file"
+report="$work/report.txt"
+windows_file="Z:${file//\//\\}"
+windows_report="Z:${report//\//\\}"
+wineserver -p || true  # already running is fine
+
+now() { date +%s.%N; }
+calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
+best() { printf '%s\n' "$@" | sort -g | head -1; }
+
+expected="$(openssl dgst -sha256 -r "$file" | cut -d' ' -f1)"
+openssl_times=() native_times=() wine_times=()
+for ((pass = 1; pass <= passes; pass++)); do
+  start=$(now); openssl dgst -sha256 -r "$file" >/dev/null; end=$(now)
+  openssl_times+=("$(calc "$end - $start")")
+
+  start=$(now); out="$("$bench" --hash "$file")"; end=$(now)
+  native_times+=("$(calc "$end - $start")")
+  [[ "$out" == "$expected 1073741824 "* ]] || { echo "native digest differs: $out" >&2; exit 1; }
+
+  start=$(now); wine "$tool" "$windows_file" "$windows_report"; end=$(now)
+  wine_times+=("$(calc "$end - $start")")
+  [[ "$(cat "$report")" == "$expected 1073741824" ]] || { echo "Windows digest differs: $(cat "$report")" >&2; exit 1; }
+done
+
+o=$(best "${openssl_times[@]}") n=$(best "${native_times[@]}") w=$(best "${wine_times[@]}")
+printf 'file: 1 GiB, best of %d passes (whole process, start-up included)\n' "$passes"
+printf '  openssl dgst -sha256          %7.3f s  %7.1f MiB/s\n' "$o" "$(calc "1024 / $o")"
+printf '  native sha256_of_file         %7.3f s  %7.1f MiB/s  ratio %.3f (aim >= 0.9)\n' "$n" "$(calc "1024 / $n")" "$(calc "$o / $n")"
+printf '  Windows sha256_of_file, Wine  %7.3f s  %7.1f MiB/s  ratio %.3f\n' "$w" "$(calc "1024 / $w")" "$(calc "$o / $w")"
