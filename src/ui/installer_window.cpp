@@ -159,7 +159,8 @@ void show_error_dialog(std::string_view text) {
                 MB_ICONERROR | MB_SETFOREGROUND);
 }
 
-int run_installer_window(const ManifestSource& manifest_source, InstallLog log) {
+std::unique_ptr<InstallerWindow> create_installer_window(const ManifestSource& manifest_source,
+                                                         std::shared_ptr<SharedLog> log) {
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof(controls);
     controls.dwICC = ICC_PROGRESS_CLASS;
@@ -173,10 +174,7 @@ int run_installer_window(const ManifestSource& manifest_source, InstallLog log) 
     HWND hwnd = CreateWindowExW(0, WINDOW_CLASS_NAME, to_wide(WINDOW_TITLE).c_str(),
                                 MAIN_WINDOW_STYLE, first.x, first.y, first.width, first.height,
                                 nullptr, nullptr, instance, nullptr);
-    if (!hwnd) {
-        show_error_dialog("Vantile could not open its installer window.");
-        return 1;
-    }
+    if (!hwnd) return nullptr;
 
     // The window may have landed on a monitor with another DPI than the system's.
     const std::uint32_t dpi = dpi_for_window(hwnd);
@@ -184,15 +182,15 @@ int run_installer_window(const ManifestSource& manifest_source, InstallLog log) 
     SetWindowPos(hwnd, nullptr, placed.x, placed.y, placed.width, placed.height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
 
-    SharedAttempt shared;
-    shared.log = std::make_shared<SharedLog>(std::make_unique<InstallLog>(std::move(log)));
-
     auto window = std::make_unique<InstallerWindow>();
     window->hwnd = hwnd;
     create_controls(*window);
     WindowFonts fonts = create_fonts(dpi);
     window->body_font = std::move(fonts.body_font);
     window->status_font = std::move(fonts.status_font);
+
+    SharedAttempt shared;
+    shared.log = std::move(log);
     window->manifest_source = manifest_source;
     window->cancel_requested = std::move(shared.cancel_requested);
     window->outcome_slot = std::move(shared.outcome_slot);
@@ -203,6 +201,23 @@ int run_installer_window(const ManifestSource& manifest_source, InstallLog log) 
 
     SendMessageW(window->progress_bar, PBM_SETRANGE32, 0, 1000);
     layout_controls(*window);
+    return window;
+}
+
+void close_installer_window(std::unique_ptr<InstallerWindow> window) {
+    if (window->worker) WaitForSingleObject(window->worker.get(), INFINITE);
+    window->body_font.reset();
+    window->status_font.reset();
+}
+
+int run_installer_window(const ManifestSource& manifest_source, InstallLog log) {
+    std::unique_ptr<InstallerWindow> window = create_installer_window(
+        manifest_source, std::make_shared<SharedLog>(std::make_unique<InstallLog>(std::move(log))));
+    if (!window) {
+        show_error_dialog("Vantile could not open its installer window.");
+        return 1;
+    }
+    const HWND hwnd = window->hwnd;
 
     set_installer_window_record(window.get());
     start_attempt(*window);
@@ -218,10 +233,7 @@ int run_installer_window(const ManifestSource& manifest_source, InstallLog log) 
     }
 
     set_installer_window_record(nullptr);
-    if (window->worker) WaitForSingleObject(window->worker.get(), INFINITE);
-    window->body_font.reset();
-    window->status_font.reset();
-    window.reset();
+    close_installer_window(std::move(window));
     // A failed GetMessageW leaves the previous message in place, whose wParam means
     // nothing; the code the window procedure recorded is the sound answer then.
     if (got < 0) return window_exit_code.load();

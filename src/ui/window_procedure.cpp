@@ -48,6 +48,9 @@ LRESULT on_dpi_changed(InstallerWindow& window, WPARAM wparam, LPARAM lparam) {
     // The controls use the new fonts now, so the old ones can go.
     old_body.reset();
     old_status.reset();
+    // Controls that repainted while this handler ran got the default colours; paint them
+    // again once it has returned.
+    RedrawWindow(window.hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
     return 0;
 }
 

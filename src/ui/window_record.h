@@ -75,6 +75,13 @@ HWND create_control(HWND parent, const wchar_t* window_class, std::string_view t
 // Places the five controls for the record's dpi and sends each its font.
 void layout_controls(InstallerWindow& window);
 
+// Registers the class and builds the hidden window with its controls, fonts and layout for
+// the DPI of the monitor it lands on; nothing when the window cannot be created.
+std::unique_ptr<InstallerWindow> create_installer_window(const ManifestSource& manifest_source,
+                                                         std::shared_ptr<SharedLog> log);
+// The end of the window's life: waits for a worker that still runs, then deletes the fonts.
+void close_installer_window(std::unique_ptr<InstallerWindow> window);
+
 LRESULT CALLBACK installer_window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 void show_step(InstallerWindow& window);
 void show_result(InstallerWindow& window, const AttemptReport& report);
