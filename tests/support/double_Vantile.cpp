@@ -1,0 +1,85 @@
+// Stand-in for the app's own installer (`Vantile.exe --install`). It runs from the staging
+// folder, which is deleted right after it ends, so what it saw goes to a record file outside:
+// VANTILE_TEST_RECORD, or C:\vantile-double-record.txt. One "key=value" line each for the
+// command line, the working folder, VANTILE_DESKTOP_NO_DIALOG ("(absent)" when unset), and
+// the kernel names of its standard input, output and error ("(none)" when there is none).
+//   VANTILE_TEST_EXIT=<n>      exit code (default 0)
+//   VANTILE_TEST_EXIT=crash    a real access violation (exit code 0xC0000005)
+#include <windows.h>
+#include <winternl.h>
+
+#include <string>
+
+namespace {
+
+std::wstring environment(const wchar_t* name, bool& present) {
+    wchar_t buffer[4096];
+    SetLastError(ERROR_SUCCESS);
+    DWORD length = GetEnvironmentVariableW(name, buffer, 4096);
+    present = !(length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND);
+    if (length == 0 || length >= 4096) return {};
+    return std::wstring(buffer, length);
+}
+
+std::string utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                   0, nullptr, nullptr);
+    std::string out(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                        nullptr, nullptr);
+    return out;
+}
+
+// The kernel's name for the object behind a standard handle ("\Device\Null" for NUL on
+// Windows; Wine names its Unix /dev/null).
+std::string handle_name(DWORD which) {
+    HANDLE handle = GetStdHandle(which);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return "(none)";
+    using QueryObject = NTSTATUS(NTAPI*)(HANDLE, OBJECT_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+    auto query = reinterpret_cast<QueryObject>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+    if (!query) return "(unnamed)";
+    alignas(8) unsigned char buffer[2048] = {};
+    ULONG length = 0;
+    NTSTATUS status = query(handle, static_cast<OBJECT_INFORMATION_CLASS>(1), buffer,
+                            sizeof(buffer) - sizeof(wchar_t), &length);
+    if (status != 0) return "(unnamed)";
+    const auto* name = reinterpret_cast<const UNICODE_STRING*>(buffer);
+    if (!name->Buffer) return "(unnamed)";
+    return utf8(std::wstring(name->Buffer, name->Length / sizeof(wchar_t)));
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    bool present = false;
+    std::wstring record_path = environment(L"VANTILE_TEST_RECORD", present);
+    if (record_path.empty()) record_path = L"C:\\vantile-double-record.txt";
+    const std::wstring no_dialog = environment(L"VANTILE_DESKTOP_NO_DIALOG", present);
+    const bool no_dialog_present = present;
+    const std::wstring exit_text = environment(L"VANTILE_TEST_EXIT", present);
+
+    wchar_t folder[MAX_PATH * 4] = {};
+    GetCurrentDirectoryW(MAX_PATH * 4, folder);
+    std::string text = "command_line=" + utf8(GetCommandLineW()) + "\n";
+    text += "working_folder=" + utf8(folder) + "\n";
+    text += "no_dialog=" + (no_dialog_present ? utf8(no_dialog) : std::string("(absent)")) + "\n";
+    text += "stdin=" + handle_name(STD_INPUT_HANDLE) + "\n";
+    text += "stdout=" + handle_name(STD_OUTPUT_HANDLE) + "\n";
+    text += "stderr=" + handle_name(STD_ERROR_HANDLE) + "\n";
+    HANDLE file = CreateFileW(record_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+
+    if (exit_text == L"crash") {
+        // The pointer is volatile so the compiler cannot turn the store into a trap.
+        int* volatile nowhere = nullptr;
+        *nowhere = 1;
+    }
+    return exit_text.empty() ? 0 : _wtoi(exit_text.c_str());
+}
