@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "flow/manifest_source.h"
+#include "windows/error_text.h"
+#include "windows/manifest_reading.h"
+#include "windows/unique_handle.h"
+#include "windows/wide.h"
+
+namespace vantile {
+namespace {
+
+// A fresh folder in the temporary folder for each test, removed with its files afterwards.
+class ManifestReadingTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        std::optional<std::string> temp = temporary_folder();
+        ASSERT_TRUE(temp.has_value());
+        folder_ = *temp + "vantile-manifest-reading-" + std::to_string(GetCurrentProcessId()) +
+                  "-" + testing::UnitTest::GetInstance()->current_test_info()->name();
+        ASSERT_TRUE(CreateDirectoryW(to_wide(folder_).c_str(), nullptr)) << GetLastError();
+    }
+
+    void TearDown() override {
+        for (const std::string& path : files_) DeleteFileW(to_wide(path).c_str());
+        for (auto it = folders_.rbegin(); it != folders_.rend(); ++it)
+            RemoveDirectoryW(to_wide(*it).c_str());
+        RemoveDirectoryW(to_wide(folder_).c_str());
+    }
+
+    std::string write_file(const std::string& name, const std::string& bytes) {
+        const std::string path = folder_ + "\\" + name;
+        UniqueFile file(CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        EXPECT_TRUE(file) << GetLastError();
+        DWORD written = 0;
+        EXPECT_TRUE(WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                              nullptr));
+        EXPECT_EQ(written, bytes.size());
+        files_.push_back(path);
+        return path;
+    }
+
+    std::string make_folder(const std::string& name) {
+        const std::string path = folder_ + "\\" + name;
+        EXPECT_TRUE(CreateDirectoryW(to_wide(path).c_str(), nullptr));
+        folders_.push_back(path);
+        return path;
+    }
+
+    std::string folder_;
+    std::vector<std::string> files_;
+    std::vector<std::string> folders_;
+};
+
+std::string pattern(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    return bytes;
+}
+
+TEST_F(ManifestReadingTest, ReadsAFileUpToTheLimitWhole) {
+    for (std::size_t size : {std::size_t{1}, std::size_t{65536}, std::size_t{65537},
+                             std::size_t{MANIFEST_SIZE_LIMIT}}) {
+        const std::string bytes = pattern(size);
+        const std::string path = write_file("m" + std::to_string(size) + ".json", bytes);
+        Result<std::string> read = read_manifest(LocalFile{path});
+        ASSERT_TRUE(read.ok()) << size << ": " << read.error();
+        EXPECT_EQ(read.value().size(), size);
+        EXPECT_TRUE(read.value() == bytes) << size;
+    }
+}
+
+TEST_F(ManifestReadingTest, AnEmptyFileReadsAsNoBytes) {
+    const std::string path = write_file("empty.json", "");
+    Result<std::string> read = read_manifest(LocalFile{path});
+    ASSERT_TRUE(read.ok()) << read.error();
+    EXPECT_EQ(read.value(), "");
+}
+
+TEST_F(ManifestReadingTest, AFileOneByteOverTheLimitIsRefused) {
+    const std::string path = write_file("big.json", pattern(MANIFEST_SIZE_LIMIT + 1));
+    Result<std::string> read = read_manifest(LocalFile{path});
+    ASSERT_FALSE(read.ok());
+    EXPECT_EQ(read.error(), "The manifest " + path + " is larger than a manifest can be.");
+}
+
+TEST_F(ManifestReadingTest, AMissingFileOrAFolderDoesNotExist) {
+    const std::string folder = make_folder("metadata.json");
+    for (const std::string& path :
+         {folder_ + "\\missing.json", folder, folder + "\\", folder_ + "\\no\\such\\m.json"}) {
+        Result<std::string> read = read_manifest(LocalFile{path});
+        ASSERT_FALSE(read.ok()) << path;
+        EXPECT_EQ(read.error(), "The manifest " + path + " does not exist.");
+    }
+}
+
+TEST_F(ManifestReadingTest, ARelativePathIsReadFromTheCurrentFolder) {
+    write_file("relative.json", "{}");
+    wchar_t previous[MAX_PATH + 1] = {};
+    ASSERT_GT(GetCurrentDirectoryW(MAX_PATH + 1, previous), 0u);
+    ASSERT_TRUE(SetCurrentDirectoryW(to_wide(folder_).c_str()));
+    Result<std::string> read = read_manifest(LocalFile{"relative.json"});
+    SetCurrentDirectoryW(previous);
+    ASSERT_TRUE(read.ok()) << read.error();
+    EXPECT_EQ(read.value(), "{}");
+}
+
+TEST_F(ManifestReadingTest, AFileHeldWithoutSharingCannotBeRead) {
+    const std::string path = write_file("locked.json", "{}");
+    UniqueFile holder(CreateFileW(to_wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+    Result<std::string> read = read_manifest(LocalFile{path});
+    ASSERT_FALSE(read.ok());
+    EXPECT_EQ(read.error(), "Could not read the manifest " + path + ": " +
+                                os_error_text(ERROR_SHARING_VIOLATION));
+}
+
+TEST_F(ManifestReadingTest, AFileOpenedForWritingByAnotherProgramIsStillRead) {
+    const std::string path = write_file("shared.json", "{\"a\":1}");
+    UniqueFile writer(CreateFileW(to_wide(path).c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer);
+    Result<std::string> read = read_manifest(LocalFile{path});
+    ASSERT_TRUE(read.ok()) << read.error();
+    EXPECT_EQ(read.value(), "{\"a\":1}");
+}
+
+}  // namespace
+}  // namespace vantile
