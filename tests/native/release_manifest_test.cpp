@@ -293,5 +293,68 @@ TEST(ParseManifestDocument, WrapsTheReaderErrorWithTheSource) {
     }
 }
 
+TEST(ParseManifestDocument, EmptyOrMarkedManifestsAreNotJson) {
+    EXPECT_EQ(
+        parse_manifest_document("", "m.json").error(),
+        "The manifest m.json is not valid JSON: EOF while parsing a value at line 1 column 0");
+    EXPECT_EQ(parse_manifest_document("\xef\xbb\xbf{}", "m.json").error(),
+              "The manifest m.json is not valid JSON: expected value at line 1 column 1");
+}
+
+// The size rule on numbers as the reader produces them from manifest text.
+TEST(ParseAndSelect, SizeLiteralsFromManifestText) {
+    struct Case {
+        const char* literal;
+        std::optional<std::int64_t> expected;
+    };
+    const Case cases[] = {
+        {"0", 0},
+        {"-5", -5},
+        {"9223372036854775807", std::numeric_limits<std::int64_t>::max()},
+        {"-9223372036854775808", std::numeric_limits<std::int64_t>::min()},
+        {"9223372036854775808", std::nullopt},
+        {"18446744073709551616", std::nullopt},
+        {"-9223372036854775809", std::nullopt},
+        {"-0", std::nullopt},
+        {"1.0", std::nullopt},
+        {"-0.0", std::nullopt},
+        {"1e3", std::nullopt},
+        {"1E0", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const std::string text = std::string("{\"desktop-windows-x64\":{\"version\":\"1.0.0\",") +
+                                 "\"url\":\"u\",\"sha256\":\"s\",\"size\":" + c.literal + "}}";
+        Result<JsonValue> document = parse_manifest_document(text, "m.json");
+        ASSERT_TRUE(document.ok()) << c.literal << ": " << document.error();
+        Result<ReleaseManifest> build = select_build(document.value(), Architecture::X64);
+        if (c.expected) {
+            ASSERT_TRUE(build.ok()) << c.literal;
+            EXPECT_EQ(build.value().size, *c.expected) << c.literal;
+        } else {
+            EXPECT_EQ(build.error(), no_app("win32-x64")) << c.literal;
+        }
+    }
+}
+
+TEST(ParseAndSelect, ArmComputerWithAnOlderNativeBuildAndDuplicatedUrl) {
+    const std::string text = R"({
+        "desktop-windows-arm64": {"version": "2.0.0", "url": "https://a/arm.zip",
+                                  "size": 10, "sha256": "aa"},
+        "desktop-windows-x64": {"url": "https://a/first.zip", "version": "2.0.1",
+                                "sha256": "BB", "size": 20, "notes": [1, {"x": null}],
+                                "url": "https://a/x64.zip"},
+        "release-notes": "ignored"
+    })";
+    Result<JsonValue> document = parse_manifest_document(text, "m.json");
+    ASSERT_TRUE(document.ok()) << document.error();
+    Result<ReleaseManifest> build = select_build(document.value(), Architecture::Arm64);
+    ASSERT_TRUE(build.ok()) << build.error();
+    EXPECT_EQ(build.value().asset, "desktop-windows-x64");
+    EXPECT_EQ(build.value().version, "2.0.1");
+    EXPECT_EQ(build.value().url, "https://a/x64.zip");
+    EXPECT_EQ(build.value().sha256, "BB");
+    EXPECT_EQ(build.value().size, 20);
+}
+
 }  // namespace
 }  // namespace vantile
