@@ -4,9 +4,7 @@
 
 #include <vector>
 
-#include "../text.h"
 #include "system_check_parts.h"
-#include "unique_handle.h"
 #include "wide.h"
 
 namespace vantile {
@@ -63,30 +61,23 @@ std::optional<std::wstring> system_root_variable() {
 std::string exact_path_text(std::wstring_view path) {
     std::string text;
     text.reserve(path.size());
-    size_t start = 0;
-    for (size_t i = 0; i <= path.size(); ++i) {
-        const bool at_end = i == path.size();
-        const char16_t unit = at_end ? 0 : static_cast<char16_t>(path[i]);
-        bool unpaired = false;
-        if (!at_end && unit >= 0xD800 && unit <= 0xDBFF) {
-            if (i + 1 < path.size() && path[i + 1] >= 0xDC00 && path[i + 1] <= 0xDFFF) {
-                ++i;
-                continue;
-            }
-            unpaired = true;
-        } else if (!at_end && unit >= 0xDC00 && unit <= 0xDFFF) {
-            unpaired = true;
+    std::size_t start = 0;  // the first unit not yet converted
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const wchar_t unit = path[i];
+        if (unit < 0xD800 || unit > 0xDFFF) continue;
+        if (unit <= 0xDBFF && i + 1 < path.size() && path[i + 1] >= 0xDC00 &&
+            path[i + 1] <= 0xDFFF) {
+            ++i;  // a proper pair
+            continue;
         }
-        if (!at_end && !unpaired) continue;
-        // Everything up to here is valid UTF-16 and converts exactly.
+        // Everything before the unpaired surrogate is valid UTF-16 and converts exactly.
         text += from_wide(path.substr(start, i - start));
-        if (unpaired) {
-            text.push_back(static_cast<char>(0xE0 | (unit >> 12)));
-            text.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
-            text.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
-        }
+        text.push_back(static_cast<char>(0xE0 | (unit >> 12)));
+        text.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
+        text.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
         start = i + 1;
     }
+    text += from_wide(path.substr(start));
     return text;
 }
 
