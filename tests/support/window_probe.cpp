@@ -3,6 +3,8 @@
 // handle it inherited).
 //
 //   window_probe state                    the window, its controls, focus and progress bar
+//                                         (fonts: WM_GETFONT is not answered across
+//                                         processes under Wine, so "font" may be null)
 //   window_probe click <id>               BM_CLICK on the control with that id
 //   window_probe command <id>             post WM_COMMAND with that id to the window
 //   window_probe escape                   post Esc to the focused control, as a key press
@@ -173,9 +175,9 @@ int state() {
         ", \"exstyle\": " + number(static_cast<unsigned long>(GetWindowLongW(main, GWL_EXSTYLE)));
     out += ", \"client\": " + rect_json(client);
     out += ", \"window\": " + rect_json(outer);
-    out += ", \"dpi\": " + number(GetDpiForWindow(main));
-    out += ", \"icon\": " + boolean(GetClassLongPtrW(main, GCLP_HICON) != 0);
-    out += ", \"small_icon\": " + boolean(GetClassLongPtrW(main, GCLP_HICONSM) != 0);
+    POINT origin{0, 0};
+    ClientToScreen(main, &origin);
+    out += ", \"client_origin\": [" + number(origin.x) + ", " + number(origin.y) + "]";
     out += ", \"foreground\": " + boolean(GetForegroundWindow() == main);
     RECT work{};
     if (SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0))

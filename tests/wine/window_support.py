@@ -1,0 +1,307 @@
+"""What the window tests share: an X server of their own, the prefix's screen DPI, the window
+probe (tests/support/window_probe.cpp) and screenshots.
+
+Wine 8 takes the screen DPI from the LogPixels value under HKCU\\Control Panel\\Desktop, and
+without it from HKLM\\System\\CurrentControlSet\\Hardware Profiles\\Current\\Software\\Fonts
+(96 when neither is set). Every process reads it when it starts; GetDpiForSystem and
+GetDpiForWindow then both report it.
+
+Wine's windows are made unmanaged (HKCU\\Software\\Wine\\X11 Driver, Managed=N): Wine then
+draws the caption and frame itself, so screenshots show them, and hiding a window does not
+wait two seconds for a window manager that Xvfb does not have.
+"""
+import json
+import os
+import pathlib
+import shutil
+import subprocess
+import time
+
+import harness
+
+PROBE = harness.SUPPORT_DIR / "window_probe.exe"
+SCREENSHOT_DIR = harness.BUILD_DIR / "ui-screenshots"
+
+DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
+X11_KEY = r"HKCU\Software\Wine\X11 Driver"
+
+ID_CANCEL = 101
+ID_TRY_AGAIN = 102
+IDCANCEL = 2
+WM_INSTALL_STEP = 0x8001
+WM_INSTALL_PROGRESS = 0x8002
+WM_INSTALL_DONE = 0x8003
+
+STATUS_TEXTS = [
+    "Checking this computer\u2026",
+    "Checking for the latest Vantile\u2026",
+    "Downloading Vantile\u2026",
+    "Unpacking Vantile\u2026",
+    "Installing Vantile\u2026",
+]
+
+
+class VirtualDisplay:
+    """An Xvfb server on a display number that no other server uses (Xvfb picks it)."""
+
+    def __init__(self, width=1280, height=1024):
+        self.width = width
+        self.height = height
+        self.process = None
+        self.name = None
+
+    def start(self):
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+             "%dx%dx24" % (self.width, self.height), "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        with os.fdopen(read_end, "rb") as pipe:
+            while not number.endswith(b"\n"):
+                chunk = pipe.read(1)
+                if not chunk:
+                    break
+                number += chunk
+        if not number.strip():
+            self.stop()
+            raise RuntimeError("Xvfb did not start")
+        self.name = ":" + number.decode().strip()
+        return self
+
+    def stop(self):
+        if self.process is not None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+            self.process = None
+
+    @property
+    def env(self):
+        return {"DISPLAY": self.name}
+
+
+def reg(*arguments):
+    subprocess.run(["wine", "reg", *arguments], env=harness.wine_env(), check=False,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+
+def set_log_pixels(dpi):
+    """The prefix's screen DPI for programs started from now on; None removes the setting."""
+    harness.start_wineserver()
+    if dpi is None:
+        reg("delete", DESKTOP_KEY, "/v", "LogPixels", "/f")
+    else:
+        reg("add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
+
+
+def set_unmanaged_windows(unmanaged):
+    harness.start_wineserver()
+    if unmanaged:
+        reg("add", X11_KEY, "/v", "Managed", "/t", "REG_SZ", "/d", "N", "/f")
+    else:
+        reg("delete", X11_KEY, "/v", "Managed", "/f")
+
+
+class WindowSession:
+    """One X server and the prefix set up for window tests; a test class holds one."""
+
+    def __init__(self, test_name):
+        self.display = VirtualDisplay()
+        self.screenshots = SCREENSHOT_DIR / test_name
+        self.installers = []
+
+    def start(self):
+        self.display.start()
+        set_unmanaged_windows(True)
+        set_log_pixels(None)
+        shutil.rmtree(self.screenshots, ignore_errors=True)
+        self.screenshots.mkdir(parents=True, exist_ok=True)
+        return self
+
+    def stop(self):
+        for process in self.installers:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+        set_log_pixels(None)
+        set_unmanaged_windows(False)
+        self.display.stop()
+
+    def env(self, extra=None):
+        merged = dict(self.display.env)
+        merged.update(extra or {})
+        return merged
+
+    # -- the installer ------------------------------------------------------------------
+
+    def start_installer(self, args=(), env=None):
+        """Starts the installer (window mode by default); the caller waits for it."""
+        harness.start_wineserver()
+        process = subprocess.Popen(["wine", str(harness.EXE), *args],
+                                   env=harness.wine_env(self.env(env)),
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.installers.append(process)
+        return process
+
+    def run_installer(self, args=(), env=None, timeout=120):
+        return harness.run_program(harness.EXE, args, env=self.env(env), timeout=timeout).returncode
+
+    # -- the probe ----------------------------------------------------------------------
+
+    def probe(self, *arguments):
+        result = harness.run_program(PROBE, [str(a) for a in arguments], env=self.env(), timeout=60)
+        output = result.stdout.decode("utf-8").strip()
+        if not output:
+            raise AssertionError("window_probe %s printed nothing (exit %d): %s" % (
+                " ".join(map(str, arguments)), result.returncode, result.stderr.decode(errors="replace")))
+        return json.loads(output.splitlines()[-1])
+
+    def state(self):
+        return WindowState(self.probe("state"))
+
+    def wait_state(self, predicate, timeout=60.0, what="the window"):
+        """Polls the window until predicate(state) holds; returns that state."""
+        deadline = time.monotonic() + timeout
+        last = None
+        while time.monotonic() < deadline:
+            last = self.state()
+            if last.found and predicate(last):
+                return last
+            time.sleep(0.1)
+        raise AssertionError("timed out waiting for %s; last state: %s" % (what, last))
+
+    def wait_for_status(self, text, timeout=60.0):
+        return self.wait_state(lambda s: s.visible and s.status.text == text, timeout,
+                               "status %r" % text)
+
+    def wait_for_exit(self, process, timeout=120):
+        return process.wait(timeout=timeout)
+
+    def error_box(self, dismiss=False):
+        return self.probe("errorbox", "dismiss") if dismiss else self.probe("errorbox")
+
+    # -- screenshots --------------------------------------------------------------------
+
+    def window_ids(self, name="Install Vantile"):
+        result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
+                                env=dict(os.environ, **self.display.env),
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=30)
+        return result.stdout.decode().split()
+
+    def ink_box(self, screenshot, state, control):
+        """(width, height) of what is drawn inside a control in a screenshot of the window:
+        the box around every pixel that differs from the control's background."""
+        x = state.client_origin[0] - state.window[0] + control.rect[0]
+        y = state.client_origin[1] - state.window[1] + control.rect[1]
+        result = subprocess.run(
+            ["convert", str(screenshot), "-crop", "%dx%d+%d+%d" % (control.rect[2], control.rect[3], x, y),
+             "+repage", "-fuzz", "20%", "-format", "%@", "info:"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=30, check=True)
+        size = result.stdout.decode().split("+")[0]
+        width, height = size.split("x")
+        return int(width), int(height)
+
+    def screenshot(self, name, window_name="Install Vantile"):
+        """Captures the visible window of that name into the screenshot folder; returns the
+        file, or None when no such window is visible."""
+        path = self.screenshots / ("%s.png" % name)
+        # The window is painted after it is shown: give it a moment.
+        time.sleep(0.3)
+        for window_id in self.window_ids(window_name):
+            result = subprocess.run(["import", "-window", window_id, str(path)],
+                                    env=dict(os.environ, **self.display.env),
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+            if result.returncode == 0 and path.exists():
+                return path
+        return None
+
+
+class Control:
+    def __init__(self, data):
+        self.data = data
+        self.cls = data["class"]
+        self.id = data["id"]
+        self.text = data["text"]
+        self.visible = data["visible"]
+        self.enabled = data["enabled"]
+        self.rect = tuple(data["rect"])
+        self.style = data["style"]
+
+    def __repr__(self):
+        return "Control(%s id=%d %r visible=%s enabled=%s rect=%s)" % (
+            self.cls, self.id, self.text, self.visible, self.enabled, self.rect)
+
+
+class WindowState:
+    """What the probe saw of the installer window."""
+
+    def __init__(self, data):
+        self.data = data
+        self.found = data.get("found", False)
+        if not self.found:
+            return
+        self.visible = data["visible"]
+        self.client = tuple(data["client"][2:])
+        self.window = tuple(data["window"])
+        self.client_origin = tuple(data["client_origin"])
+        self.work_area = tuple(data.get("work_area", (0, 0, 0, 0)))
+        self.focus = data["focus"]
+        self.controls = [Control(c) for c in data["controls"]]
+        self.progress = data.get("progress")
+        self.progress_range = (data.get("progress_low"), data.get("progress_high"))
+        self.pid = data["pid"]
+
+    def by_class(self, name):
+        return [c for c in self.controls if c.cls.lower() == name.lower()][0]
+
+    def by_id(self, control_id):
+        return [c for c in self.controls if c.id == control_id][0]
+
+    @property
+    def status(self):
+        return self.by_class("Static")
+
+    @property
+    def progress_bar(self):
+        return self.by_class("msctls_progress32")
+
+    @property
+    def details(self):
+        return self.by_class("Edit")
+
+    @property
+    def cancel(self):
+        return self.by_id(ID_CANCEL)
+
+    @property
+    def try_again(self):
+        return self.by_id(ID_TRY_AGAIN)
+
+    def __repr__(self):
+        if not self.found:
+            return "WindowState(no window)"
+        return "WindowState(visible=%s client=%s focus=%s progress=%s %s)" % (
+            self.visible, self.client, self.focus, self.progress, self.controls)
+
+
+def scaled(value, dpi):
+    """The window's scaling rule: truncated, never rounded."""
+    return value * dpi // 96
+
+
+def expected_layout(dpi):
+    """(x, y, width, height) of each control at that DPI, keyed by probe class or id."""
+    def rect(x, y, w, h):
+        return tuple(scaled(v, dpi) for v in (x, y, w, h))
+    return {
+        "Static": rect(20, 18, 420, 24),
+        "msctls_progress32": rect(20, 50, 420, 16),
+        "Edit": rect(20, 50, 420, 94),
+        ID_TRY_AGAIN: rect(230, 152, 100, 28),
+        ID_CANCEL: rect(340, 152, 100, 28),
+    }
