@@ -3,8 +3,11 @@
 // VANTILE_TEST_RECORD, or C:\vantile-double-record.txt. One "key=value" line each for the
 // command line, the working folder, VANTILE_DESKTOP_NO_DIALOG ("(absent)" when unset), and
 // the kernel names of its standard input, output and error ("(none)" when there is none).
-//   VANTILE_TEST_EXIT=<n>      exit code (default 0)
-//   VANTILE_TEST_EXIT=crash    a real access violation (exit code 0xC0000005)
+//   VANTILE_TEST_EXIT=<n>              exit code (default 0)
+//   VANTILE_TEST_EXIT=crash            a real access violation (exit code 0xC0000005)
+//   VANTILE_TEST_PAUSE_UNTIL=<file>    after writing the record, waits (up to two minutes)
+//                                      until <file> exists, so a test can change the staging
+//                                      folder while the installer waits for this program
 #include <windows.h>
 #include <winternl.h>
 
@@ -74,6 +77,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         DWORD written = 0;
         WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         CloseHandle(file);
+    }
+
+    const std::wstring pause_until = environment(L"VANTILE_TEST_PAUSE_UNTIL", present);
+    for (int waited = 0; !pause_until.empty() && waited < 2400; ++waited) {
+        if (GetFileAttributesW(pause_until.c_str()) != INVALID_FILE_ATTRIBUTES) break;
+        Sleep(50);
     }
 
     if (exit_text == L"crash") {
