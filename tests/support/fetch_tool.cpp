@@ -1,0 +1,84 @@
+// Drives fetch_address and download_to_file directly, for tests of the download code
+// against the local release server under Wine.
+//
+//   fetch_tool.exe fetch <address> <body file> <report file>
+//   fetch_tool.exe download <address or path> <destination> <report file> [stop after N bytes]
+//
+// The report is UTF-8 text, one "name: value" per line: result (ok or the error text),
+// chunks (consumer or observer calls), total (bytes seen), largest (the largest chunk).
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "windows/download.h"
+#include "windows/wide.h"
+
+namespace {
+
+using namespace vantile;
+
+struct Counts {
+    std::uint64_t chunks = 0;
+    std::uint64_t total = 0;
+    std::uint64_t largest = 0;
+};
+
+void write_report(const std::string& path, const Status& status, const Counts& counts) {
+    std::ofstream report(std::filesystem::path(to_wide(path)), std::ios::binary | std::ios::trunc);
+    report << "result: " << (status.ok() ? std::string("ok") : status.error()) << "\n";
+    report << "chunks: " << counts.chunks << "\n";
+    report << "total: " << counts.total << "\n";
+    report << "largest: " << counts.largest << "\n";
+}
+
+int run(int argc, wchar_t** argv) {
+    if (argc < 5) return 2;
+    const std::string mode = from_wide(argv[1]);
+    const std::string source = from_wide(argv[2]);
+    const std::string target = from_wide(argv[3]);
+    const std::string report = from_wide(argv[4]);
+    Counts counts;
+
+    if (mode == "fetch") {
+        std::ofstream body(std::filesystem::path(to_wide(target)),
+                           std::ios::binary | std::ios::trunc);
+        const Status status = fetch_address(source, [&](const char* data, std::size_t size) {
+            body.write(data, static_cast<std::streamsize>(size));
+            ++counts.chunks;
+            counts.total += size;
+            if (size > counts.largest) counts.largest = size;
+            return true;
+        });
+        body.close();
+        write_report(report, status, counts);
+        return status.ok() ? 0 : 1;
+    }
+    if (mode == "download") {
+        const std::uint64_t stop_after =
+            argc > 5 ? std::strtoull(from_wide(argv[5]).c_str(), nullptr, 10) : UINT64_MAX;
+        const bool address = source.size() >= 8 &&
+                             CompareStringOrdinal(argv[2], 8, L"https://", 8, TRUE) == CSTR_EQUAL;
+        const DownloadSource download_source =
+            address ? DownloadSource{Address{source}} : DownloadSource{LocalFile{source}};
+        const Status status = download_to_file(download_source, target, [&](std::uint64_t total) {
+            const std::uint64_t size = total - counts.total;
+            ++counts.chunks;
+            counts.total = total;
+            if (size > counts.largest) counts.largest = size;
+            return total <= stop_after;
+        });
+        write_report(report, status, counts);
+        return status.ok() ? 0 : 1;
+    }
+    return 2;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    return run(__argc, __wargv);
+}
