@@ -166,6 +166,19 @@ TEST(StagingFolder, UnderAFileFailsWithTheFolderAndTheReason) {
     EXPECT_EQ(staging.error().substr(staging.error().size() - suffix.size()), suffix);
 }
 
+TEST(StagingFolder, WithoutATemporaryFolderTheAttemptFailsPlainly) {
+    // A TMP longer than a path may be leaves Windows without a temporary folder to report.
+    const std::wstring too_long = L"C:\\" + std::wstring(300, L'a') + L"\\";
+    ScopedEnvironment tmp_variable(L"TMP", too_long);
+    ScopedEnvironment temp_variable(L"TEMP", too_long);
+    ASSERT_FALSE(temporary_folder().has_value());
+
+    Result<std::string> staging = create_staging_folder();
+    ASSERT_FALSE(staging);
+    EXPECT_EQ(staging.error(),
+              "Could not create a staging folder: Windows reports no temporary folder.");
+}
+
 // ---- unpack_archive and find_app_executable ----
 
 class Unpacking : public ::testing::Test {
