@@ -4,21 +4,6 @@
 
 namespace vantile {
 
-namespace {
-
-bool is_ascii_letter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-bool is_ascii_digit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-char ascii_lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-}  // namespace
-
 bool starts_with_https(std::string_view text) {
     constexpr std::string_view scheme = "https://";
     if (text.size() < scheme.size()) return false;

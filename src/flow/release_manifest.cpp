@@ -25,11 +25,8 @@ struct VersionNumbers {
     auto operator<=>(const VersionNumbers&) const = default;
 };
 
-bool is_ascii_digit(char c) {
-    return c >= '0' && c <= '9';
-}
 bool is_ascii_alphanumeric(char c) {
-    return is_ascii_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    return is_ascii_digit(c) || is_ascii_letter(c);
 }
 
 // One or more digits, leading zeros allowed, at most VERSION_NUMBER_MAX.

@@ -6,12 +6,6 @@ namespace vantile {
 
 namespace {
 
-bool is_ascii_letter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-bool is_ascii_digit(char c) {
-    return c >= '0' && c <= '9';
-}
 bool is_separator(char c) {
     return c == '\\' || c == '/';
 }
@@ -134,8 +128,7 @@ Result<DownloadSource> resolve_download_source(const std::string& url,
 Status check_sha256_text(std::string_view sha256, const DownloadSource& download_source) {
     bool valid = sha256.size() == 64;
     for (char c : sha256)
-        if (!is_ascii_digit(c) && !((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
-            valid = false;
+        if (!is_ascii_hex_digit(c)) valid = false;
     if (!valid)
         return fail(fill_template("The manifest gives no valid SHA-256 for {}.",
                                   {source_text(download_source)}));

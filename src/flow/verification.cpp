@@ -15,8 +15,7 @@ bool size_matches(std::uint64_t byte_count, std::int64_t size) {
 
 std::string lower_ascii_capitals(std::string_view text) {
     std::string lowered(text);
-    for (char& c : lowered)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    for (char& c : lowered) c = ascii_lower(c);
     return lowered;
 }
 
