@@ -26,6 +26,8 @@ fi
 # check can be tested in the same prefix.
 export WINEPREFIX="${VANTILE_WINEPREFIX:-$root/build/wine-prefix}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# A crashing program ends at once with its exception code, with no debugger attached and
+# no crash dialog, as on a Windows without a post-mortem debugger.
 if [ ! -f "$WINEPREFIX/.vantile-ready" ]; then
   echo "setup: creating the Wine prefix at $WINEPREFIX"
   mkdir -p "$WINEPREFIX"
@@ -33,6 +35,7 @@ if [ ! -f "$WINEPREFIX/.vantile-ready" ]; then
   wine winecfg -v win10 >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\AppDefaults\vantile-install-win7.exe' /v Version /t REG_SZ /d win7 /f >/dev/null 2>&1
+  wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
   wineserver -w
   touch "$WINEPREFIX/.vantile-ready"
 fi

@@ -95,7 +95,7 @@ class StartupTest(unittest.TestCase):
         self.assertGreater(index, 0)
         self.assertLess(index, len(texts) - 1)
         self.assertRegex(raw_lines[index], r"^\[   0\.\ds\] ")
-        self.assertTrue(texts[-1].startswith("Vantile could not be installed."))
+        self.assertTrue(texts[-2].startswith("Vantile could not be installed."), texts)
 
     def test_second_copy_with_wrong_arguments_is_a_window_mode_copy(self):
         with harness.system_tar():
