@@ -21,6 +21,13 @@ void set_progress(const InstallerWindow& window, WPARAM position) {
     SendMessageW(window.progress_bar, PBM_SETPOS, position, 0);
 }
 
+// A static control paints at once when its text changes, and the colour it asks for while
+// a handler runs comes from DefWindowProcW (the dialog face, not the window colour). The
+// window is therefore painted again once the handler has returned.
+void repaint_after_handler(const InstallerWindow& window) {
+    RedrawWindow(window.hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
 // Marks the record as in use for the length of one handler.
 class HandlerScope {
   public:
@@ -48,9 +55,7 @@ LRESULT on_dpi_changed(InstallerWindow& window, WPARAM wparam, LPARAM lparam) {
     // The controls use the new fonts now, so the old ones can go.
     old_body.reset();
     old_status.reset();
-    // Controls that repainted while this handler ran got the default colours; paint them
-    // again once it has returned.
-    RedrawWindow(window.hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    repaint_after_handler(window);
     return 0;
 }
 
@@ -107,6 +112,7 @@ void show_step(InstallerWindow& window) {
     ShowWindow(window.cancel_button, SW_SHOW);
     EnableWindow(window.cancel_button, window.step != 4);
     ShowWindow(window.try_again_button, SW_HIDE);
+    repaint_after_handler(window);
 }
 
 void show_result(InstallerWindow& window, const AttemptReport& report) {
@@ -120,6 +126,7 @@ void show_result(InstallerWindow& window, const AttemptReport& report) {
     set_text(window.try_again_button, "Try again");
     ShowWindow(window.try_again_button, failed ? SW_SHOW : SW_HIDE);
     SetFocus(failed ? window.try_again_button : window.cancel_button);
+    repaint_after_handler(window);
 }
 
 void cancel_or_close(InstallerWindow& window) {

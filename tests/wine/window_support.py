@@ -206,6 +206,23 @@ class WindowSession:
         width, height = size.split("x")
         return int(width), int(height)
 
+    def pixel(self, screenshot, state, x, y):
+        """The colour at a client-area point of a screenshot of the window, as ImageMagick
+        names it (for example "srgb(255,255,255)" or "white")."""
+        x += state.client_origin[0] - state.window[0]
+        y += state.client_origin[1] - state.window[1]
+        result = subprocess.run(["convert", str(screenshot), "-format", "%%[pixel:p{%d,%d}]" % (x, y),
+                                 "info:"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                timeout=30, check=True)
+        return result.stdout.decode().strip()
+
+    def assert_label_in_window_colour(self, test, screenshot, state):
+        """The status label's empty right end has the colour of the client area around it."""
+        x, y, w, h = state.status.rect
+        test.assertEqual(self.pixel(screenshot, state, x + w - 2, y + h // 2),
+                         self.pixel(screenshot, state, x + w - 2, y - 4),
+                         "the status label is not painted in the window colour")
+
     def screenshot(self, name, window_name="Install Vantile"):
         """Captures the visible window of that name into the screenshot folder; returns the
         file, or None when no such window is visible."""
