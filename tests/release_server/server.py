@@ -398,6 +398,8 @@ class ReleaseServer:
         self._threads = []
         self._relays = set()
         self._work_dir = None
+        self._ca_in_use = None
+        self.ca_file = None
 
     # -- life cycle ---------------------------------------------------------------------
 
@@ -409,29 +411,41 @@ class ReleaseServer:
         self.stop()
 
     def start(self):
-        ca = self._ca or test_ca.run_ca()
-        self._work_dir = tempfile.mkdtemp(prefix="server-", dir=ca.directory)
-        work = pathlib.Path(self._work_dir)
-        names = [self.storage_host, self.cdn_host]
-        good = test_ca.issue_server_certificate(ca, work, names, "release")
-        wrong = test_ca.issue_server_certificate(ca, work, [OTHER_HOST], "wrong-host")
-        stranger = test_ca.make_ca(work / "unknown-ca", "Unknown Test CA")
-        unknown = test_ca.issue_server_certificate(stranger, work, names, "unknown-ca")
-        self.ca_file = ca.certificate
-        for listener, (certificate, key) in (("ok", good), ("wrong_host", wrong),
-                                             ("unknown_ca", unknown)):
-            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-            context.minimum_version = ssl.TLSVersion.TLSv1_2
-            context.load_cert_chain(str(certificate), str(key))
-            server = _TLSServer(self, listener, context)
-            self._servers[listener] = server
-            self._spawn(server.serve_forever, 0.2)
+        self._ca_in_use = self._ca or test_ca.run_ca()
+        self._work_dir = tempfile.mkdtemp(prefix="server-", dir=self._ca_in_use.directory)
+        self.ca_file = self._ca_in_use.certificate
+        self._ensure_listener("ok")
         self._proxy = _ProxyServer(self)
         self._spawn(self._proxy.serve_forever, 0.2)
 
+    def _ensure_listener(self, mode):
+        """Starts the TLS listener for a certificate mode; the faulty ones only when asked."""
+        if mode in self._servers:
+            return
+        work = pathlib.Path(self._work_dir)
+        names = [self.storage_host, self.cdn_host]
+        if mode == "ok":
+            certificate, key = test_ca.issue_server_certificate(self._ca_in_use, work, names,
+                                                                "release")
+        elif mode == "wrong_host":
+            certificate, key = test_ca.issue_server_certificate(self._ca_in_use, work,
+                                                                [OTHER_HOST], "wrong-host")
+        else:
+            # A CA made here and now: no bundle and no earlier run can have trusted it.
+            stranger = test_ca.make_ca(work / "unknown-ca", "Unknown Test CA")
+            certificate, key = test_ca.issue_server_certificate(stranger, work, names,
+                                                                "unknown-ca")
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.minimum_version = ssl.TLSVersion.TLSv1_2
+        context.load_cert_chain(str(certificate), str(key))
+        server = _TLSServer(self, mode, context)
+        with self._lock:
+            self._servers[mode] = server
+        self._spawn(server.serve_forever, 0.2)
+
     def stop(self):
         self._stopping.set()
-        for server in [*self._servers.values(), self._proxy]:
+        for server in [*list(self._servers.values()), self._proxy]:
             if server is not None:
                 server.shutdown()
                 server.server_close()
@@ -506,6 +520,7 @@ class ReleaseServer:
         another host name ("wrong_host"), or one from a CA nobody trusts ("unknown_ca")."""
         if mode not in TLS_MODES:
             raise ValueError("unknown TLS mode %r" % mode)
+        self._ensure_listener(mode)
         with self._lock:
             for name in ([host] if host else [self.storage_host, self.cdn_host]):
                 self._tls_modes[name.lower()] = mode

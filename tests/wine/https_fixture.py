@@ -1,0 +1,97 @@
+"""What the https end-to-end tests share: a sample release served by the local release
+server, the tar.exe double in the prefix, and the installer run with http_proxy pointing at
+the server's CONNECT proxy.
+
+The tests must run under scripts/with-test-ca.sh, which makes the CA that Wine trusts.
+"""
+import pathlib
+import shutil
+import sys
+import tempfile
+import unittest
+
+import harness
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
+from release_server import ReleaseServer, build_sample_release  # noqa: E402
+
+DOUBLES = harness.SUPPORT_DIR / "doubles"
+FIRST_LINE = "vantile-install 1.4.53 (production)"
+DEFAULT_MANIFEST = ("https://releases.mirrowfold.example/s3-mirrowfold-upgrade-3/vantile/desktop/"
+                    "metadata.json")
+USER_AGENT = "Vantile-Install/1.4.53"
+ARCHIVE_NAME = "vantile-desktop-1.4.0-win32-x64.zip"
+STEP_MANIFEST = "Reading the release manifest"
+STEP_DOWNLOAD = "Downloading Vantile"
+PROXY_VARIABLES = ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "no_proxy",
+                   "NO_PROXY", "all_proxy", "ALL_PROXY")
+
+
+def retry_lines(message, next_try, limit=3):
+    return [message, "Connection interrupted; retrying (%d/%d)..." % (next_try, limit)]
+
+
+def failed_lines(step, message):
+    return ["Vantile could not be installed. The step that failed: %s." % step, message]
+
+
+def size_message(url, received, expected):
+    return ("%s is %d bytes, but the manifest says %d: the download is incomplete, or is not "
+            "the published file." % (url, received, expected))
+
+
+class HttpsInstallTest(unittest.TestCase):
+    """Each test gets a fresh release folder, its own server and an empty log."""
+
+    host = "storage"          # where the sample release's archive is published
+    manifest_overrides = None
+
+    def setUp(self):
+        harness.clear_log()
+        harness.remove_staging_folders()
+        self.addCleanup(harness.remove_staging_folders)
+        self.work = pathlib.Path(tempfile.mkdtemp(prefix="https-e2e-", dir=harness.BUILD_DIR))
+        self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
+        self.record = self.work / "record.txt"
+        tar = harness.system_tar(DOUBLES / "tar.exe")
+        tar.__enter__()
+        self.addCleanup(tar.__exit__, None, None, None)
+        self.release = build_sample_release(self.work / "release", DOUBLES / "Vantile.exe",
+                                            archive_name=ARCHIVE_NAME, host=self.host,
+                                            manifest_overrides=self.manifest_overrides)
+        self.server = ReleaseServer(self.work / "release")
+        self.server.start()
+        self.addCleanup(self.server.stop)
+        self.url = self.release.url
+        self.archive_path = ("/s3-mirrowfold-upgrade-3/vantile/desktop/" if self.host == "storage"
+                             else "/vantile/desktop/") + ARCHIVE_NAME
+        self.manifest_path = self.server.storage_path("metadata.json")
+
+    def install(self, manifest=None, timeout=300, **env):
+        """Runs the quiet installer through the proxy; manifest None keeps the default."""
+        extra = {name: None for name in PROXY_VARIABLES}
+        extra.update(http_proxy=self.server.proxy_url, https_proxy=self.server.proxy_url,
+                     VANTILE_TEST_RECORD=harness.windows_path(self.record))
+        if manifest is not None:
+            extra["VANTILE_INSTALL_MANIFEST"] = manifest
+        extra.update(env)
+        return harness.run_installer(["--quiet"], env=extra, timeout=timeout)
+
+    def log_from_manifest_line(self):
+        """The log from the line "Manifest: ..." on (what the attempt did over the network)."""
+        lines = harness.read_log()
+        for index, line in enumerate(lines):
+            if line.startswith("Manifest: "):
+                return lines[index:]
+        self.fail("no manifest line in the log: %r" % lines)
+
+    def assert_nothing_installed(self):
+        self.assertFalse(self.record.exists(), "the app's installer ran")
+        self.assertEqual(harness.staging_folders(), [])
+
+    def assert_installed(self, code):
+        lines = harness.read_log()
+        self.assertEqual(code, 0, lines)
+        self.assertEqual(lines[-1], "Vantile 1.4.0 is installed, and it is opening now.")
+        self.assertTrue(self.record.exists(), "the app's installer did not run")
+        self.assertEqual(harness.staging_folders(), [])
