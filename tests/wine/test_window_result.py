@@ -132,5 +132,18 @@ class WindowResultTest(unittest.TestCase):
         self.assertEqual(harness.read_log(), ["vantile-install 1.4.53 (production)", expected])
 
 
+class WindowWithoutADisplayTest(unittest.TestCase):
+    """Without an X server Wine cannot create the window: the program ends with exit code 1
+    before any attempt begins (its error box cannot be shown either)."""
+
+    def test_no_window_means_exit_1_and_no_attempt(self):
+        harness.clear_log()
+        with harness.system_tar(DOUBLES / "tar.exe"):
+            code = harness.run_installer([], env={"DISPLAY": None, "WAYLAND_DISPLAY": None})
+        self.assertEqual(code, 1)
+        self.assertEqual(harness.read_log(), ["vantile-install 1.4.53 (production)"])
+        self.assertEqual(harness.staging_folders(), [])
+
+
 if __name__ == "__main__":
     unittest.main()

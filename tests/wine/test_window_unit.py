@@ -1,0 +1,35 @@
+"""The window's Win32 unit tests (tests/windows/installer_window_test.cpp and
+window_sink_test.cpp) need a display to create windows; the plain unit-test run has none and
+skips them. This runs them again under an X server of its own and insists that none skipped."""
+import re
+import subprocess
+import unittest
+
+import harness
+import window_support as ws
+
+TESTS = harness.BUILD_DIR / "vantile_windows_tests.exe"
+FILTER = "InstallerWindow*:WindowSink*:SharedLog*"
+
+
+class WindowUnitTestsUnderADisplay(unittest.TestCase):
+    def test_window_unit_tests_run_and_pass(self):
+        display = ws.VirtualDisplay().start()
+        try:
+            ws.set_unmanaged_windows(True)
+            result = harness.run_program(TESTS, ["--gtest_filter=" + FILTER, "--gtest_brief=0"],
+                                         env=display.env, timeout=300)
+        finally:
+            ws.set_unmanaged_windows(False)
+            display.stop()
+        output = result.stdout.decode("utf-8", errors="replace")
+        self.assertEqual(result.returncode, 0, output[-4000:])
+        ran = re.search(r"^\[==========\] (\d+) tests? from .* ran", output, re.MULTILINE)
+        self.assertIsNotNone(ran, output[-4000:])
+        self.assertGreaterEqual(int(ran.group(1)), 20)
+        self.assertNotIn("[  SKIPPED ]", output)
+        self.assertIn("[  PASSED  ] %s test" % ran.group(1), output)
+
+
+if __name__ == "__main__":
+    unittest.main()
