@@ -179,8 +179,11 @@ std::unique_ptr<InstallerWindow> create_installer_window(const ManifestSource& m
     // The window may have landed on a monitor with another DPI than the system's.
     const std::uint32_t dpi = dpi_for_window(hwnd);
     const LayoutRect placed = window_rect_for_dpi(dpi, work_area);
+    // Without a work area the position stays where Windows put the window: CW_USEDEFAULT
+    // means something only to CreateWindowExW, and SetWindowPos would take it literally.
+    const UINT keep_position = placed.x == DEFAULT_WINDOW_POSITION ? SWP_NOMOVE : 0;
     SetWindowPos(hwnd, nullptr, placed.x, placed.y, placed.width, placed.height,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+                 SWP_NOZORDER | SWP_NOACTIVATE | keep_position);
 
     auto window = std::make_unique<InstallerWindow>();
     window->hwnd = hwnd;
