@@ -194,10 +194,3 @@ TEST_F(DownloadToFile, WriteFailureIsReportedInsteadOfStopped) {
 
 }  // namespace
 }  // namespace vantile
-
-// The Windows build links with -municode, so the C runtime starts at wmain, which
-// GoogleTest's main does not provide.
-extern "C" int wmain(int argc, wchar_t** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
