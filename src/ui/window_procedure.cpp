@@ -44,10 +44,11 @@ class HandlerScope {
 
 LRESULT on_dpi_changed(InstallerWindow& window, WPARAM wparam, LPARAM lparam) {
     window.dpi = HIWORD(wparam);
-    const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
-    SetWindowPos(window.hwnd, nullptr, suggested->left, suggested->top,
-                 suggested->right - suggested->left, suggested->bottom - suggested->top,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    // Windows always suggests a rectangle; a stray message without one only re-lays out.
+    if (const RECT* suggested = reinterpret_cast<const RECT*>(lparam))
+        SetWindowPos(window.hwnd, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
     WindowFonts fonts = create_fonts(window.dpi);
     UniqueFont old_body = std::exchange(window.body_font, std::move(fonts.body_font));
     UniqueFont old_status = std::exchange(window.status_font, std::move(fonts.status_font));

@@ -14,6 +14,7 @@
 //   window_probe dpichanged <dpi> <left> <top> <right> <bottom>
 //                                         send WM_DPICHANGED with that suggested rectangle
 //   window_probe errorbox [dismiss]       the "Install Vantile" message box's texts
+//   window_probe lock                     whether an installer holds the single-instance lock
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -303,6 +304,13 @@ int error_box(bool dismiss) {
     return 0;
 }
 
+int lock() {
+    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"Local\\VantileInstall");
+    print(std::string("{\"held\": ") + boolean(mutex != nullptr) + "}");
+    if (mutex) CloseHandle(mutex);
+    return 0;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -325,6 +333,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         RECT suggested{integer(3), integer(4), integer(5), integer(6)};
         return dpi_changed(static_cast<UINT>(integer(2)), suggested);
     }
+    if (command == L"lock") return lock();
     if (command == L"errorbox")
         return error_box(count > 2 && std::wstring(arguments[2]) == L"dismiss");
     return fail("unknown command");

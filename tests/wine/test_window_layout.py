@@ -29,10 +29,10 @@ class WindowLayoutTest(unittest.TestCase):
     def setUp(self):
         harness.clear_log()
         harness.remove_staging_folders()
-        ws.set_log_pixels(None)
+        self.session.set_log_pixels(None)
 
     def tearDown(self):
-        ws.set_log_pixels(None)
+        self.session.set_log_pixels(None)
 
     def assert_layout(self, state, dpi):
         for key, rect in ws.expected_layout(dpi).items():
@@ -45,7 +45,7 @@ class WindowLayoutTest(unittest.TestCase):
                  (144, (690, 300), (30, 27, 630, 36)))
         for dpi, client, status_rect in cases:
             with self.subTest(dpi=dpi):
-                ws.set_log_pixels(dpi)
+                self.session.set_log_pixels(dpi)
                 harness.clear_log()
                 with harness.system_tar(DOUBLES / "tar.exe"):
                     process = self.session.start_installer(env={"VANTILE_INSTALL_MANIFEST": UNREACHABLE})

@@ -16,11 +16,11 @@ class WindowUnitTestsUnderADisplay(unittest.TestCase):
     def test_window_unit_tests_run_and_pass(self):
         display = ws.VirtualDisplay().start()
         try:
-            ws.set_unmanaged_windows(True)
+            ws.set_unmanaged_windows(display.env, True)
             result = harness.run_program(TESTS, ["--gtest_filter=" + FILTER, "--gtest_brief=0"],
                                          env=display.env, timeout=300)
         finally:
-            ws.set_unmanaged_windows(False)
+            ws.set_unmanaged_windows(display.env, False)
             display.stop()
         output = result.stdout.decode("utf-8", errors="replace")
         self.assertEqual(result.returncode, 0, output[-4000:])

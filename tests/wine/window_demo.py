@@ -22,7 +22,7 @@ def run_with_screenshots(env, folder, timeout=300):
     session = ws.WindowSession("demo")
     session.screenshots = folder
     session.display.start()
-    ws.set_unmanaged_windows(True)
+    ws.set_unmanaged_windows(session.display.env, True)
     try:
         process = session.start_installer(env=env)
         seen = None
@@ -51,5 +51,5 @@ def run_with_screenshots(env, folder, timeout=300):
             print("demo: the install ended before its window could be captured")
         return process.wait()
     finally:
-        ws.set_unmanaged_windows(False)
+        ws.set_unmanaged_windows(session.display.env, False)
         session.display.stop()

@@ -6,6 +6,12 @@ without it from HKLM\\System\\CurrentControlSet\\Hardware Profiles\\Current\\Sof
 (96 when neither is set). Every process reads it when it starts; GetDpiForSystem and
 GetDpiForWindow then both report it.
 
+Wine's desktop process (explorer.exe) takes the X display of the program that started it. A
+program run without a display (as the other end-to-end tests are) leaves a desktop that can
+make no windows, and windows then fail until it ends by itself a few seconds after its last
+program. VirtualDisplay.start waits for that, and every program the window tests run gets
+the test's display.
+
 Wine's windows are made unmanaged (HKCU\\Software\\Wine\\X11 Driver, Managed=N): Wine then
 draws the caption and frame itself, so screenshots show them, and hiding a window does not
 wait two seconds for a window manager that Xvfb does not have.
@@ -68,6 +74,7 @@ class VirtualDisplay:
             self.stop()
             raise RuntimeError("Xvfb did not start")
         self.name = ":" + number.decode().strip()
+        wait_for_desktop(self.name)
         return self
 
     def stop(self):
@@ -85,26 +92,56 @@ class VirtualDisplay:
         return {"DISPLAY": self.name}
 
 
-def reg(*arguments):
-    subprocess.run(["wine", "reg", *arguments], env=harness.wine_env(), check=False,
+def prefix_desktops():
+    """(pid, DISPLAY or None) of each desktop process (explorer.exe) of the test prefix."""
+    prefix = os.path.realpath(str(harness.PREFIX))
+    found = []
+    for entry in pathlib.Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            if b"explorer.exe" not in (entry / "cmdline").read_bytes():
+                continue
+            environment = (entry / "environ").read_bytes().split(b"\0")
+        except OSError:
+            continue
+        values = dict(item.split(b"=", 1) for item in environment if b"=" in item)
+        wineprefix = values.get(b"WINEPREFIX", b"").decode(errors="replace")
+        if not wineprefix or os.path.realpath(wineprefix) != prefix:
+            continue
+        display = values.get(b"DISPLAY")
+        found.append((int(entry.name), display.decode(errors="replace") if display else None))
+    return found
+
+
+def wait_for_desktop(display_name, timeout=60.0):
+    """Waits until the prefix has no desktop tied to another display (or to none)."""
+    if not harness.wait_for(lambda: all(display == display_name for _, display in prefix_desktops()),
+                            timeout=timeout, interval=0.2):
+        raise AssertionError("the prefix's desktop still belongs to another display: %s"
+                             % prefix_desktops())
+
+
+def reg(display_env, *arguments):
+    subprocess.run(["wine", "reg", *arguments], env=harness.wine_env(display_env), check=False,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
 
-def set_log_pixels(dpi):
+def set_log_pixels(display_env, dpi):
     """The prefix's screen DPI for programs started from now on; None removes the setting."""
     harness.start_wineserver()
     if dpi is None:
-        reg("delete", DESKTOP_KEY, "/v", "LogPixels", "/f")
+        reg(display_env, "delete", DESKTOP_KEY, "/v", "LogPixels", "/f")
     else:
-        reg("add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
+        reg(display_env, "add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
 
 
-def set_unmanaged_windows(unmanaged):
+def set_unmanaged_windows(display_env, unmanaged):
     harness.start_wineserver()
     if unmanaged:
-        reg("add", X11_KEY, "/v", "Managed", "/t", "REG_SZ", "/d", "N", "/f")
+        reg(display_env, "add", X11_KEY, "/v", "Managed", "/t", "REG_SZ", "/d", "N", "/f")
     else:
-        reg("delete", X11_KEY, "/v", "Managed", "/f")
+        reg(display_env, "delete", X11_KEY, "/v", "Managed", "/f")
 
 
 class WindowSession:
@@ -117,8 +154,8 @@ class WindowSession:
 
     def start(self):
         self.display.start()
-        set_unmanaged_windows(True)
-        set_log_pixels(None)
+        set_unmanaged_windows(self.display.env, True)
+        set_log_pixels(self.display.env, None)
         shutil.rmtree(self.screenshots, ignore_errors=True)
         self.screenshots.mkdir(parents=True, exist_ok=True)
         return self
@@ -128,9 +165,12 @@ class WindowSession:
             if process.poll() is None:
                 process.kill()
                 process.wait()
-        set_log_pixels(None)
-        set_unmanaged_windows(False)
+        set_log_pixels(self.display.env, None)
+        set_unmanaged_windows(self.display.env, False)
         self.display.stop()
+
+    def set_log_pixels(self, dpi):
+        set_log_pixels(self.display.env, dpi)
 
     def env(self, extra=None):
         merged = dict(self.display.env)
@@ -158,7 +198,8 @@ class WindowSession:
         output = result.stdout.decode("utf-8").strip()
         if not output:
             raise AssertionError("window_probe %s printed nothing (exit %d): %s" % (
-                " ".join(map(str, arguments)), result.returncode, result.stderr.decode(errors="replace")))
+                " ".join(map(str, arguments)), result.returncode,
+                result.stderr.decode(errors="replace")[-2000:]))
         return json.loads(output.splitlines()[-1])
 
     def state(self):
@@ -173,7 +214,8 @@ class WindowSession:
             if last.found and predicate(last):
                 return last
             time.sleep(0.1)
-        raise AssertionError("timed out waiting for %s; last state: %s" % (what, last))
+        raise AssertionError("timed out waiting for %s; last state: %s; lock: %s; log: %s" % (
+            what, last, self.probe("lock"), harness.read_log()[-6:]))
 
     def wait_for_status(self, text, timeout=60.0):
         return self.wait_state(lambda s: s.visible and s.status.text == text, timeout,
