@@ -5,7 +5,9 @@ import argparse
 import os
 import pathlib
 import shutil
+import subprocess
 import sys
+import urllib.parse
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path[:0] = [str(ROOT / "tests"), str(ROOT / "tests" / "wine")]
@@ -15,6 +17,7 @@ from release_server import ReleaseServer, build_sample_release  # noqa: E402
 
 DEMO_DIR = harness.BUILD_DIR / "demo"
 DOUBLES = harness.SUPPORT_DIR / "doubles"
+ARCHIVE_SECONDS = 4
 
 
 def main():
@@ -36,6 +39,13 @@ def main():
             code = harness.run_installer(["--quiet"], env=env)
         else:
             import window_demo  # noqa: E402
+
+            # A fresh wineserver, so that Wine's desktop starts on the demo's own display and
+            # not on one that an earlier run left behind.
+            subprocess.run(["wineserver", "-k"], env=harness.wine_env(), check=False)
+            # A slow archive keeps the download on screen long enough to be seen.
+            server.set_fault(urllib.parse.urlsplit(release.url).path,
+                             rate=max(1, release.size // ARCHIVE_SECONDS))
             code = window_demo.run_with_screenshots(env, DEMO_DIR / "screenshots")
         requests = [f"{r.method} https://{r.host}{r.path} ({r.user_agent})" for r in server.requests]
 

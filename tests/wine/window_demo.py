@@ -33,7 +33,8 @@ def run_with_screenshots(env, folder, timeout=300):
                 state = session.state()
             except (subprocess.SubprocessError, ValueError):
                 continue
-            if state.found and state.visible:
+            # A window that is being destroyed can be found with no controls left.
+            if state.found and state.visible and state.controls:
                 shown = (state.status.text, state.progress)
                 if shown != seen:
                     seen = shown
