@@ -35,18 +35,13 @@ std::string last_internet_error() {
     return windows_error_text(GetLastError());
 }
 
-std::string os_error_of(DWORD code) {
-    return os_error_text(static_cast<std::int32_t>(code));
-}
-
 // Writes every byte of the chunk. A write that makes no progress has no error code of
 // its own, so it gets a fixed description instead.
 Status write_whole(HANDLE file, const std::string& path, const char* data, std::size_t size) {
     while (size > 0) {
         DWORD written = 0;
         if (!WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr)) {
-            return fail(
-                fill_template("Could not write {}: {}", {path, os_error_of(GetLastError())}));
+            return fail(fill_template("Could not write {}: {}", {path, last_os_error_text()}));
         }
         if (written == 0) {
             return fail(
@@ -59,13 +54,9 @@ Status write_whole(HANDLE file, const std::string& path, const char* data, std::
 }
 
 Status copy_local_file(const std::string& source_path, const ChunkConsumer& consumer) {
-    const std::wstring wide_source = to_wide(source_path);
-    UniqueFile source(CreateFileW(wide_source.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile source = open_for_reading(source_path);
     if (!source) {
-        return fail(
-            fill_template("Could not read {}: {}", {source_path, os_error_of(GetLastError())}));
+        return fail(fill_template("Could not read {}: {}", {source_path, last_os_error_text()}));
     }
     const auto buffer = make_transfer_buffer();
     for (;;) {
@@ -73,7 +64,7 @@ Status copy_local_file(const std::string& source_path, const ChunkConsumer& cons
         if (!ReadFile(source.get(), buffer.get(), static_cast<DWORD>(TRANSFER_BUFFER_SIZE), &read,
                       nullptr)) {
             return fail(
-                fill_template("Could not read {}: {}", {source_path, os_error_of(GetLastError())}));
+                fill_template("Could not read {}: {}", {source_path, last_os_error_text()}));
         }
         if (read == 0) return {};
         if (!consumer(buffer.get(), read)) return fail("stopped");
@@ -137,8 +128,7 @@ Status download_to_file(const DownloadSource& source, const std::string& destina
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        return fail(
-            fill_template("Could not create {}: {}", {destination, os_error_of(GetLastError())}));
+        return fail(fill_template("Could not create {}: {}", {destination, last_os_error_text()}));
     }
 
     std::uint64_t total = 0;

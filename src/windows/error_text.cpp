@@ -61,4 +61,8 @@ std::string os_error_text(std::int32_t code) {
                          lookup_error);
 }
 
+std::string last_os_error_text() {
+    return os_error_text(static_cast<std::int32_t>(GetLastError()));
+}
+
 }  // namespace vantile

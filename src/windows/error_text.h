@@ -8,5 +8,7 @@ namespace vantile {
 std::string windows_error_text(std::uint32_t code);
 // After a failed file, folder or process operation: "<text> (os error <code>)".
 std::string os_error_text(std::int32_t code);
+// os_error_text of the calling thread's last error.
+std::string last_os_error_text();
 
 }  // namespace vantile

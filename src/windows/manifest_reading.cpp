@@ -15,10 +15,6 @@ namespace {
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD READ_CHUNK = 65536;
 
-std::string last_os_error() {
-    return os_error_text(static_cast<std::int32_t>(GetLastError()));
-}
-
 Result<std::string> read_manifest_file(const std::string& path) {
     const std::wstring wide_path = to_wide(path);
     {
@@ -35,16 +31,15 @@ Result<std::string> read_manifest_file(const std::string& path) {
         if (size > MANIFEST_SIZE_LIMIT) return fail(manifest_too_large_message(path));
     }
 
-    UniqueFile file(CreateFileW(wide_path.c_str(), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return fail(manifest_unreadable_message(path, last_os_error()));
+    UniqueFile file = open_for_reading(path);
+    if (!file) return fail(manifest_unreadable_message(path, last_os_error_text()));
     std::string bytes;
     for (;;) {
         const std::size_t filled = bytes.size();
         bytes.resize(filled + READ_CHUNK);
         DWORD read = 0;
         if (!ReadFile(file.get(), bytes.data() + filled, READ_CHUNK, &read, nullptr))
-            return fail(manifest_unreadable_message(path, last_os_error()));
+            return fail(manifest_unreadable_message(path, last_os_error_text()));
         bytes.resize(filled + read);
         if (read == 0) return bytes;
         // A file that grew past the limit since it was measured is refused like one that

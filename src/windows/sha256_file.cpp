@@ -8,20 +8,10 @@
 #include "wide.h"
 
 namespace vantile {
-namespace {
-
-std::string last_error_text() {
-    return os_error_text(static_cast<std::int32_t>(GetLastError()));
-}
-
-}  // namespace
-
 Result<FileDigest> sha256_of_file(const std::string& path) {
     // Other programs may read, write and delete the file while it is hashed.
-    UniqueFile file(CreateFileW(
-        to_wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) return fail(unreadable_file_message(path, last_error_text()));
+    UniqueFile file = open_for_reading(path, FILE_FLAG_SEQUENTIAL_SCAN);
+    if (!file) return fail(unreadable_file_message(path, last_os_error_text()));
 
     Result<std::unique_ptr<Sha256>> started = start_sha256();
     if (!started) return fail(unreadable_file_message(path, started.error()));
@@ -31,7 +21,7 @@ Result<FileDigest> sha256_of_file(const std::string& path) {
         [&](std::uint8_t* buffer, std::size_t capacity) -> Result<std::size_t> {
             DWORD got = 0;
             if (!ReadFile(file.get(), buffer, static_cast<DWORD>(capacity), &got, nullptr))
-                return fail(last_error_text());
+                return fail(last_os_error_text());
             return static_cast<std::size_t>(got);
         });
 }

@@ -38,6 +38,12 @@ std::optional<std::string> environment_variable(const char* name) {
     }
 }
 
+UniqueFile open_for_reading(const std::string& path, unsigned long extra_flags) {
+    return UniqueFile(CreateFileW(to_wide(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | extra_flags, nullptr));
+}
+
 bool is_existing_file(const std::string& path) {
     UniqueFile file(CreateFileW(to_wide(path).c_str(), 0,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -53,8 +59,8 @@ std::optional<std::string> temporary_folder() {
     wchar_t buffer[MAX_PATH + 2] = {};
     DWORD length = 0;
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    auto get_temp_path2 = kernel ? reinterpret_cast<GetTempPath2Fn>(
-                                       reinterpret_cast<void*>(GetProcAddress(kernel, "GetTempPath2W")))
+    auto get_temp_path2 = kernel ? reinterpret_cast<GetTempPath2Fn>(reinterpret_cast<void*>(
+                                       GetProcAddress(kernel, "GetTempPath2W")))
                                  : nullptr;
     if (get_temp_path2) {
         length = get_temp_path2(MAX_PATH + 1, buffer);
