@@ -13,26 +13,12 @@
 
 #include <string>
 
+#include "support_text.h"
+
+using support::environment;
+using support::utf8;
+
 namespace {
-
-std::wstring environment(const wchar_t* name, bool& present) {
-    wchar_t buffer[4096];
-    SetLastError(ERROR_SUCCESS);
-    DWORD length = GetEnvironmentVariableW(name, buffer, 4096);
-    present = !(length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND);
-    if (length == 0 || length >= 4096) return {};
-    return std::wstring(buffer, length);
-}
-
-std::string utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                   0, nullptr, nullptr);
-    std::string out(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
 
 // The kernel's name for the object behind a standard handle ("\Device\Null" for NUL on
 // Windows; Wine names its Unix /dev/null).
@@ -57,11 +43,11 @@ std::string handle_name(DWORD which) {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     bool present = false;
-    std::wstring record_path = environment(L"VANTILE_TEST_RECORD", present);
+    std::wstring record_path = environment(L"VANTILE_TEST_RECORD", &present);
     if (record_path.empty()) record_path = L"C:\\vantile-double-record.txt";
-    const std::wstring no_dialog = environment(L"VANTILE_DESKTOP_NO_DIALOG", present);
+    const std::wstring no_dialog = environment(L"VANTILE_DESKTOP_NO_DIALOG", &present);
     const bool no_dialog_present = present;
-    const std::wstring exit_text = environment(L"VANTILE_TEST_EXIT", present);
+    const std::wstring exit_text = environment(L"VANTILE_TEST_EXIT", &present);
 
     wchar_t folder[MAX_PATH * 4] = {};
     GetCurrentDirectoryW(MAX_PATH * 4, folder);
@@ -79,7 +65,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         CloseHandle(file);
     }
 
-    const std::wstring pause_until = environment(L"VANTILE_TEST_PAUSE_UNTIL", present);
+    const std::wstring pause_until = environment(L"VANTILE_TEST_PAUSE_UNTIL", &present);
     for (int waited = 0; !pause_until.empty() && waited < 2400; ++waited) {
         if (GetFileAttributesW(pause_until.c_str()) != INVALID_FILE_ATTRIBUTES) break;
         Sleep(50);

@@ -12,24 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "support_text.h"
+
+using support::environment;
+using support::utf8;
+
 namespace {
-
-std::wstring environment(const wchar_t* name) {
-    wchar_t buffer[4096];
-    DWORD length = GetEnvironmentVariableW(name, buffer, 4096);
-    if (length == 0 || length >= 4096) return {};
-    return std::wstring(buffer, length);
-}
-
-std::string utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                   0, nullptr, nullptr);
-    std::string out(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
 
 std::wstring wide(const std::string& text, bool is_utf8) {
     if (text.empty()) return {};

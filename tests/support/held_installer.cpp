@@ -8,14 +8,11 @@
 #include <cwchar>
 #include <string>
 
-namespace {
+#include "support_text.h"
 
-std::wstring environment(const wchar_t* name) {
-    wchar_t buffer[4096];
-    DWORD length = GetEnvironmentVariableW(name, buffer, 4096);
-    if (length == 0 || length >= 4096) return {};
-    return std::wstring(buffer, length);
-}
+using support::environment;
+
+namespace {
 
 bool exists(const std::wstring& path) {
     return !path.empty() && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;

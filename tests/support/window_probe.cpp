@@ -25,19 +25,13 @@
 #include <string>
 #include <vector>
 
+#include "support_text.h"
+
+using support::utf8;
+
 namespace {
 
 constexpr UINT TIMEOUT_MS = 5000;
-
-std::string utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                   0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
 
 std::string json_string(const std::wstring& text) {
     std::string out = "\"";
