@@ -29,6 +29,11 @@ if(VANTILE_FUZZ)
     target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
     target_link_libraries(${name} PRIVATE vantile_core)
+    add_test(NAME ${name}_smoke
+      COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz_smoke.py
+        $<TARGET_FILE:${name}> ${CMAKE_SOURCE_DIR}/tests/data/json-vectors.tsv
+        ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus 2000000)
+    set_tests_properties(${name}_smoke PROPERTIES LABELS fuzz TIMEOUT 600)
   endforeach()
   target_compile_options(vantile_core PRIVATE -fsanitize=fuzzer-no-link,address,undefined)
 endif()

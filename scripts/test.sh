@@ -14,5 +14,6 @@ cmake --build --preset mingw
 
 status=0
 ctest --preset native || status=1
+ctest --preset fuzz || status=1
 scripts/with-test-ca.sh ctest --preset mingw || status=1
 exit $status
