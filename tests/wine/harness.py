@@ -44,8 +44,12 @@ def wine_env(extra=None):
 
 
 def start_wineserver():
-    """A running wineserver makes each program start in a fraction of a second."""
-    subprocess.run(["wineserver", "-p"], env=wine_env(), check=False)
+    """A running wineserver makes each program start in a fraction of a second.
+
+    It outlives the test, so it must not hold the test's output open: CTest (and any
+    caller reading a program's output through a pipe) would wait for it to exit."""
+    subprocess.run(["wineserver", "-p"], env=wine_env(), check=False, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def windows_path(path):
