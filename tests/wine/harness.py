@@ -9,6 +9,7 @@ import pathlib
 import re
 import shutil
 import subprocess
+import tempfile
 import time
 
 SOURCE_DIR = pathlib.Path(os.environ.get("VANTILE_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
@@ -62,9 +63,21 @@ def windows_path(path):
 
 
 def run_program(exe, args=(), env=None, timeout=120, cwd=None):
+    """Runs a Windows program and waits for it; its output is captured in files, not pipes,
+    since a wineserver that `wine` starts on the way inherits them and outlives the program."""
     start_wineserver()
-    return subprocess.run(["wine", str(exe), *args], env=wine_env(env), timeout=timeout,
-                          cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        process = subprocess.Popen(["wine", str(exe), *args], env=wine_env(env), cwd=cwd,
+                                   stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        try:
+            code = process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+            raise
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess(process.args, code, out.read(), err.read())
 
 
 def run_installer(args=("--quiet",), env=None, timeout=300, exe=EXE, cwd=None):
