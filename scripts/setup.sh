@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format
   libgtest-dev googletest libbenchmark-dev libssl-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
-  wine64 xvfb xauth xdotool imagemagick
+  wine wine64 libgnutls30 fonts-wine xvfb xauth xdotool imagemagick
   python3 python3-pefile openssl curl ca-certificates util-linux procps
 )
 missing=()
@@ -18,7 +18,7 @@ done
 if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"
   apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
 # The project's own Wine prefix, never ~/.wine. It reports Windows 10 (build 18362); a copy
