@@ -3,6 +3,10 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WIN
 add_link_options(-static -static-libgcc -static-libstdc++ -municode)
 
 file(GLOB WINDOWS_SOURCES CONFIGURE_DEPENDS src/windows/*.cpp src/ui/*.cpp)
+# The window's pure parts are in the portable core already.
+foreach(portable ${PORTABLE_UI_SOURCES})
+  list(REMOVE_ITEM WINDOWS_SOURCES ${CMAKE_SOURCE_DIR}/${portable})
+endforeach()
 list(APPEND WINDOWS_SOURCES src/install_log.cpp src/startup.cpp)
 add_library(vantile_windows STATIC ${WINDOWS_SOURCES})
 target_link_libraries(vantile_windows PUBLIC vantile_core wininet bcrypt comctl32 ntdll)

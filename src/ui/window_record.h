@@ -11,8 +11,8 @@
 #include <utility>
 
 #include "../flow/sources.h"
-#include "../flow/window_layout.h"
-#include "../flow/window_state.h"
+#include "window_layout.h"
+#include "window_state.h"
 #include "../outcome_report.h"
 #include "../windows/unique_handle.h"
 #include "shared_attempt.h"

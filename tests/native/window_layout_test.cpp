@@ -1,4 +1,4 @@
-#include "flow/window_layout.h"
+#include "ui/window_layout.h"
 
 #include <gtest/gtest.h>
 

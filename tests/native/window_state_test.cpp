@@ -1,4 +1,4 @@
-#include "flow/window_state.h"
+#include "ui/window_state.h"
 
 #include <gtest/gtest.h>
 

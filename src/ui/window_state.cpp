@@ -3,7 +3,7 @@
 #include <variant>
 
 #include "../text.h"
-#include "install_step.h"
+#include "../flow/install_step.h"
 
 namespace vantile {
 
