@@ -53,9 +53,7 @@ class HttpsInstallTest(unittest.TestCase):
         self.work = pathlib.Path(tempfile.mkdtemp(prefix="https-e2e-", dir=harness.BUILD_DIR))
         self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
         self.record = self.work / "record.txt"
-        tar = harness.system_tar(DOUBLES / "tar.exe")
-        tar.__enter__()
-        self.addCleanup(tar.__exit__, None, None, None)
+        self.enterContext(harness.system_tar(DOUBLES / "tar.exe"))
         self.release = build_sample_release(self.work / "release", DOUBLES / "Vantile.exe",
                                             archive_name=ARCHIVE_NAME, host=self.host,
                                             manifest_overrides=self.manifest_overrides)

@@ -23,9 +23,7 @@ class LocalInstallTest(unittest.TestCase):
         self.work = pathlib.Path(tempfile.mkdtemp(prefix="vantile-local-", dir=harness.DRIVE_C))
         self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
         self.record = self.work / "record.txt"
-        tar = harness.system_tar(DOUBLES / "tar.exe")
-        tar.__enter__()
-        self.addCleanup(tar.__exit__, None, None, None)
+        self.enterContext(harness.system_tar(DOUBLES / "tar.exe"))
         self.addCleanup(harness.remove_staging_folders)
         self.archive = self.work / "app-x64.zip"
         with zipfile.ZipFile(self.archive, "w", compression=zipfile.ZIP_DEFLATED) as bundle:

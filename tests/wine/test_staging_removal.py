@@ -41,9 +41,7 @@ class StagingThroughTheProgram(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
         self.record = self.work / "vantile-record.txt"
         self.go = self.work / "go"
-        tar = harness.system_tar(DOUBLES / "tar.exe")
-        tar.__enter__()
-        self.addCleanup(tar.__exit__, None, None, None)
+        self.enterContext(harness.system_tar(DOUBLES / "tar.exe"))
         self.addCleanup(harness.remove_staging_folders)
 
     def write_release(self, entries=None, read_only=(), program_name="Vantile.exe"):

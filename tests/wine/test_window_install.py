@@ -26,23 +26,15 @@ SECOND_COPY = "Another Vantile installer is already running."
 CLOSE_REQUESTS = ("click", "escape", "close", "sysclose")
 
 
-class WindowInstallTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.session = ws.WindowSession("install").start()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.stop()
+class WindowInstallTest(ws.WindowTestCase):
+    SESSION_NAME = "install"
 
     def setUp(self):
         harness.clear_log()
         harness.remove_staging_folders()
         self.work = pathlib.Path(tempfile.mkdtemp(prefix="ui-window-install-", dir=harness.BUILD_DIR))
         self.addCleanup(shutil.rmtree, self.work, True)
-        self.tar = harness.system_tar(DOUBLES / "tar.exe")
-        self.tar.__enter__()
-        self.addCleanup(self.tar.__exit__, None, None, None)
+        self.enterContext(harness.system_tar(DOUBLES / "tar.exe"))
 
     def serve(self, program, padding=0):
         release = build_sample_release(self.work / "release", program, padding=padding)

@@ -17,14 +17,8 @@ WS_THICKFRAME = 0x00040000
 WS_MAXIMIZEBOX = 0x00010000
 
 
-class WindowLayoutTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.session = ws.WindowSession("layout").start()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.stop()
+class WindowLayoutTest(ws.WindowTestCase):
+    SESSION_NAME = "layout"
 
     def setUp(self):
         harness.clear_log()

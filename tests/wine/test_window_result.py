@@ -16,14 +16,8 @@ HEADLINE = "Vantile could not be installed."
 SECOND_COPY = "Another Vantile installer is already running."
 
 
-class WindowResultTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.session = ws.WindowSession("result").start()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.stop()
+class WindowResultTest(ws.WindowTestCase):
+    SESSION_NAME = "result"
 
     def setUp(self):
         harness.clear_log()

@@ -22,6 +22,7 @@ import pathlib
 import shutil
 import subprocess
 import time
+import unittest
 
 import harness
 
@@ -278,6 +279,21 @@ class WindowSession:
             if result.returncode == 0 and path.exists():
                 return path
         return None
+
+
+class WindowTestCase(unittest.TestCase):
+    """A test class whose tests share one WindowSession, named by SESSION_NAME (which
+    also names the folder of its screenshots)."""
+
+    SESSION_NAME = "window"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session = WindowSession(cls.SESSION_NAME).start()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.stop()
 
 
 class Control:
