@@ -32,6 +32,8 @@ DWORD WINAPI run_worker_task(void* parameter) {
         report.outcome =
             Failed{fill_template("The installer stopped unexpectedly: {}.", {error.what()}),
                    task->sink.last_step()};
+        // The flow did not get to log its report; the log must still tell what happened.
+        for (const std::string& line : report_lines(report)) task->sink.log_line(line);
     }
     hand_off_report(*task->outcome_slot, task->window, std::move(report));
     return 0;
