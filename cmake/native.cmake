@@ -1,15 +1,12 @@
-# Native build: the portable core with its unit tests, fuzzers and benchmarks.
+# Native build: the portable library with its unit tests, fuzzers and benchmarks, and the
+# checks that keep the source tree in shape.
 find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 find_package(GTest REQUIRED)
 
+# Native stand-ins for the Windows-only parts (SHA-256 through OpenSSL, POSIX file reading).
 file(GLOB NATIVE_PLATFORM_SOURCES CONFIGURE_DEPENDS src/native/*.cpp)
-if(NATIVE_PLATFORM_SOURCES)
-  add_library(vantile_native STATIC ${NATIVE_PLATFORM_SOURCES})
-  target_link_libraries(vantile_native PUBLIC vantile_core OpenSSL::Crypto)
-else()
-  add_library(vantile_native INTERFACE)
-  target_link_libraries(vantile_native INTERFACE vantile_core OpenSSL::Crypto)
-endif()
+add_library(vantile_native STATIC ${NATIVE_PLATFORM_SOURCES})
+target_link_libraries(vantile_native PUBLIC vantile_core OpenSSL::Crypto)
 
 if(NOT VANTILE_FUZZ AND NOT VANTILE_BENCH)
   file(GLOB NATIVE_TESTS CONFIGURE_DEPENDS tests/native/*_test.cpp)
@@ -19,6 +16,20 @@ if(NOT VANTILE_FUZZ AND NOT VANTILE_BENCH)
     VANTILE_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   add_test(NAME native_unit_tests COMMAND vantile_native_tests)
   set_tests_properties(native_unit_tests PROPERTIES LABELS native)
+
+  # The tree's own rules: which layer may include which, clang-format, pyflakes.
+  add_test(NAME checks/layers
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/checks/check_layers.py ${CMAKE_SOURCE_DIR}/src)
+  add_test(NAME checks/format
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/checks/check_format.py ${CMAKE_SOURCE_DIR})
+  add_test(NAME checks/pyflakes
+    COMMAND ${Python3_EXECUTABLE} -m pyflakes ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/scripts
+      ${CMAKE_SOURCE_DIR}/resources)
+  add_test(NAME checks/checkers
+    COMMAND ${Python3_EXECUTABLE} -m unittest -v test_checks
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/checks)
+  set_tests_properties(checks/layers checks/format checks/pyflakes checks/checkers
+    PROPERTIES LABELS checks)
 endif()
 
 if(VANTILE_FUZZ)
@@ -30,7 +41,7 @@ if(VANTILE_FUZZ)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
     target_link_libraries(${name} PRIVATE vantile_core)
     add_test(NAME ${name}_smoke
-      COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz_smoke.py
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz_smoke.py
         $<TARGET_FILE:${name}> ${CMAKE_SOURCE_DIR}/tests/data/json-vectors.tsv
         ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus 2000000)
     set_tests_properties(${name}_smoke PROPERTIES LABELS fuzz TIMEOUT 600)

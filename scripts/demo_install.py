@@ -2,7 +2,6 @@
 the program reads its fixed manifest address, and the local release server answers for the
 release hosts through a CONNECT proxy. Run through scripts/demo.sh."""
 import argparse
-import os
 import pathlib
 import shutil
 import subprocess

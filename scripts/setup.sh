@@ -9,7 +9,7 @@ packages=(
   libgtest-dev googletest libbenchmark-dev libssl-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
   wine wine64 libgnutls30 fonts-wine xvfb xauth xdotool imagemagick
-  python3 python3-pefile openssl curl ca-certificates util-linux procps
+  python3 python3-pefile pyflakes3 openssl curl ca-certificates util-linux procps
 )
 missing=()
 for package in "${packages[@]}"; do
@@ -25,7 +25,7 @@ fi
 # of the program named vantile-install-win7.exe sees Windows 7 (build 7601), so the build
 # check can be tested in the same prefix.
 export WINEPREFIX="${VANTILE_WINEPREFIX:-$root/build/wine-prefix}"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+set -a; . "$root/scripts/wine.env"; set +a
 # A crashing program ends at once with its exception code, with no debugger attached and
 # no crash dialog, as on a Windows without a post-mortem debugger.
 if [ ! -f "$WINEPREFIX/.vantile-ready" ]; then

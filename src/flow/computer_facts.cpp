@@ -1,6 +1,6 @@
-#include "computer_facts.h"
+#include "flow/computer_facts.h"
 
-#include "../text.h"
+#include "base/text.h"
 
 namespace vantile {
 
@@ -8,7 +8,9 @@ std::string_view platform_key(Architecture architecture) {
     return architecture == Architecture::Arm64 ? "win32-arm64" : "win32-x64";
 }
 
-bool windows_build_supported(std::uint32_t build) { return build >= MINIMUM_WINDOWS_BUILD; }
+bool windows_build_supported(std::uint32_t build) {
+    return build >= MINIMUM_WINDOWS_BUILD;
+}
 
 std::string old_windows_message(std::uint32_t build) {
     return fill_template(
@@ -23,8 +25,9 @@ std::string system_tar_path(const std::string* system_root) {
 }
 
 std::string missing_tar_message(std::string_view tar_path) {
-    return fill_template("Windows' own tar.exe is missing ({}). It is part of Windows 10 1803 and later.",
-                         {tar_path});
+    return fill_template(
+        "Windows' own tar.exe is missing ({}). It is part of Windows 10 1803 and later.",
+        {tar_path});
 }
 
 Architecture architecture_from_native_machine(std::uint16_t native_machine) {

@@ -1,11 +1,11 @@
-#include "install_flow.h"
+#include "flow/install_flow.h"
 
 #include <optional>
 #include <variant>
 
-#include "../text.h"
-#include "release_manifest.h"
-#include "trust_rules.h"
+#include "base/text.h"
+#include "flow/release_manifest.h"
+#include "flow/trust_rules.h"
 
 namespace vantile {
 namespace {
@@ -20,10 +20,12 @@ struct EndedWithMessage {
 };
 using StepsEnding = std::variant<EndedInstalled, EndedCancelled, EndedWithMessage>;
 
-EndedWithMessage with_message(std::string message) { return EndedWithMessage{std::move(message)}; }
+EndedWithMessage with_message(std::string message) {
+    return EndedWithMessage{std::move(message)};
+}
 
 class Attempt {
-public:
+  public:
     Attempt(const ManifestSource& source, ProgressSink& sink, InstallOperations& operations)
         : source_(source), sink_(sink), operations_(operations) {}
 
@@ -42,14 +44,15 @@ public:
         return report;
     }
 
-private:
+  private:
     bool begin(InstallStep step) {
         return sink_.begin_step(step, current_step_) == StepAnswer::GoOn;
     }
 
     StepsEnding run_steps() {
         if (!begin(InstallStep::Checking)) return EndedCancelled{};
-        if (Status build = operations_.check_windows_build(); !build) return with_message(build.error());
+        if (Status build = operations_.check_windows_build(); !build)
+            return with_message(build.error());
         Result<std::string> tar_path = operations_.locate_system_tar();
         if (!tar_path) return with_message(tar_path.error());
         Architecture architecture = operations_.detect_architecture();
@@ -77,7 +80,8 @@ private:
         const std::string archive_path = join_path(*staging_folder_, ARCHIVE_FILE_NAME);
 
         std::optional<StepsEnding> download_ending;
-        FileDigest digest = download_with_retries(download.value(), archive_path, build.size, download_ending);
+        FileDigest digest =
+            download_with_retries(download.value(), archive_path, build.size, download_ending);
         if (download_ending) return std::move(*download_ending);
         if (Status verified = verify_download(download.value(), digest.byte_count, digest.digest,
                                               build.size, build.sha256);
@@ -86,7 +90,8 @@ private:
 
         if (!begin(InstallStep::Unpacking)) return EndedCancelled{};
         const std::string unpack_folder = join_path(*staging_folder_, UNPACK_FOLDER_NAME);
-        if (Status unpacked = operations_.unpack_archive(tar_path.value(), archive_path, unpack_folder);
+        if (Status unpacked =
+                operations_.unpack_archive(tar_path.value(), archive_path, unpack_folder);
             !unpacked)
             return with_message(unpacked.error());
         Result<std::string> program = operations_.find_app_executable(unpack_folder);
@@ -110,10 +115,12 @@ private:
     }
 
     // Returns the size and digest to verify, or sets `ending` when the attempt ends here.
-    FileDigest download_with_retries(const DownloadSource& download, const std::string& archive_path,
-                                     std::int64_t manifest_size, std::optional<StepsEnding>& ending) {
+    FileDigest download_with_retries(const DownloadSource& download,
+                                     const std::string& archive_path, std::int64_t manifest_size,
+                                     std::optional<StepsEnding>& ending) {
         const unsigned limit = try_limit(download);
-        const std::uint64_t expected = manifest_size < 0 ? 0 : static_cast<std::uint64_t>(manifest_size);
+        const std::uint64_t expected =
+            manifest_size < 0 ? 0 : static_cast<std::uint64_t>(manifest_size);
         for (unsigned attempt = 1;; ++attempt) {
             std::uint64_t received = 0;
             std::optional<std::uint64_t> overrun;

@@ -1,8 +1,8 @@
 #pragma once
-#include "../outcome_report.h"
-#include "install_operations.h"
-#include "progress_sink.h"
-#include "sources.h"
+#include "flow/install_operations.h"
+#include "flow/outcome_report.h"
+#include "flow/progress_sink.h"
+#include "flow/sources.h"
 
 namespace vantile {
 

@@ -5,10 +5,10 @@
 #include <functional>
 #include <string>
 
-#include "../result.h"
-#include "computer_facts.h"
-#include "sources.h"
-#include "verification.h"
+#include "base/result.h"
+#include "flow/computer_facts.h"
+#include "flow/sources.h"
+#include "flow/verification.h"
 
 namespace vantile {
 
@@ -16,7 +16,7 @@ namespace vantile {
 using ProgressObserver = std::function<bool(std::uint64_t total)>;
 
 class InstallOperations {
-public:
+  public:
     virtual ~InstallOperations() = default;
 
     virtual Status check_windows_build() = 0;

@@ -1,4 +1,4 @@
-#include "json_reader.h"
+#include "flow/json_reader.h"
 
 // A strict, single-pass recursive-descent reader. Positions are kept as a pointer into the
 // input; line and column are worked out only once, when an error is reported, so the
@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "../text.h"
+#include "base/text.h"
 
 namespace vantile {
 

@@ -2,8 +2,8 @@
 // A strict JSON reader whose errors read "<description> at line <L> column <C>".
 #include <string_view>
 
-#include "../result.h"
-#include "json_value.h"
+#include "base/result.h"
+#include "flow/json_value.h"
 
 namespace vantile {
 

@@ -1,6 +1,6 @@
-#include "manifest_source.h"
+#include "flow/manifest_source.h"
 
-#include "../text.h"
+#include "base/text.h"
 
 namespace vantile {
 

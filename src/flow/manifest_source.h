@@ -6,18 +6,12 @@
 #include <string>
 #include <string_view>
 
-#include "../result.h"
-#include "sources.h"
+#include "base/result.h"
+#include "flow/sources.h"
 
 namespace vantile {
 
-#ifndef VANTILE_STORAGE_HOST
-#define VANTILE_STORAGE_HOST "releases.mirrowfold.example"
-#endif
-#ifndef VANTILE_CDN_HOST
-#define VANTILE_CDN_HOST "cdn.mirrowfold.example"
-#endif
-
+// VANTILE_STORAGE_HOST and VANTILE_CDN_HOST are fixed into the build by CMake.
 inline constexpr std::string_view RELEASE_BASE_ADDRESS =
     "https://" VANTILE_STORAGE_HOST "/s3-mirrowfold-upgrade-3/vantile/";
 inline constexpr std::string_view DEFAULT_MANIFEST_ADDRESS =
@@ -38,7 +32,8 @@ using ChunkConsumer = std::function<bool(const char* data, std::size_t size)>;
 using FetchAddress = std::function<Status(const std::string& address, const ChunkConsumer&)>;
 
 // One try of reading an https manifest, stopping as soon as the body passes the limit.
-Result<std::string> read_manifest_from_address(const std::string& address, const FetchAddress& fetch);
+Result<std::string> read_manifest_from_address(const std::string& address,
+                                               const FetchAddress& fetch);
 
 // The messages of reading a manifest file.
 std::string manifest_missing_message(std::string_view path);

@@ -1,9 +1,9 @@
-#include "progress_sink.h"
+#include "flow/progress_sink.h"
 
 #include <algorithm>
 #include <string>
 
-#include "../text.h"
+#include "base/text.h"
 
 namespace vantile {
 

@@ -4,14 +4,14 @@
 #include <string>
 #include <string_view>
 
-#include "install_step.h"
+#include "flow/install_step.h"
 
 namespace vantile {
 
 enum class StepAnswer { GoOn, Cancelled };
 
 class ProgressSink {
-public:
+  public:
     virtual ~ProgressSink() = default;
 
     // A step begins: sets current_step (unless cancelled) and logs "<name>…".

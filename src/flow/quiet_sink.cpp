@@ -1,4 +1,4 @@
-#include "quiet_sink.h"
+#include "flow/quiet_sink.h"
 
 namespace vantile {
 
@@ -8,7 +8,9 @@ StepAnswer QuietSink::begin_step(InstallStep step, InstallStep& current_step) {
     return StepAnswer::GoOn;
 }
 
-void QuietSink::log_line(std::string_view text) { log_.write_line(text); }
+void QuietSink::log_line(std::string_view text) {
+    log_.write_line(text);
+}
 
 void QuietSink::retrying(std::string_view message, std::uint32_t attempt, std::uint32_t limit) {
     log_.write_line(message);
@@ -16,8 +18,12 @@ void QuietSink::retrying(std::string_view message, std::uint32_t attempt, std::u
     pause_(RETRY_PAUSE_MILLISECONDS);
 }
 
-bool QuietSink::report_progress(std::uint64_t, std::uint64_t) { return true; }
+bool QuietSink::report_progress(std::uint64_t, std::uint64_t) {
+    return true;
+}
 
-bool QuietSink::is_cancelled() { return false; }
+bool QuietSink::is_cancelled() {
+    return false;
+}
 
 }  // namespace vantile

@@ -2,14 +2,14 @@
 #include <cstdint>
 #include <functional>
 
-#include "line_log.h"
-#include "progress_sink.h"
+#include "flow/line_log.h"
+#include "flow/progress_sink.h"
 
 namespace vantile {
 
 // The sink of a --quiet run: it only writes the log and never asks to stop.
 class QuietSink final : public ProgressSink {
-public:
+  public:
     using Pause = std::function<void(std::uint32_t milliseconds)>;
 
     QuietSink(LineLog& log, Pause pause) : log_(log), pause_(std::move(pause)) {}
@@ -20,7 +20,7 @@ public:
     bool report_progress(std::uint64_t received, std::uint64_t expected) override;
     bool is_cancelled() override;
 
-private:
+  private:
     LineLog& log_;
     Pause pause_;
 };

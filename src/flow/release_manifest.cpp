@@ -1,12 +1,12 @@
-#include "release_manifest.h"
+#include "flow/release_manifest.h"
 
 #include <array>
 #include <limits>
 #include <optional>
 #include <span>
 
-#include "../text.h"
-#include "json_reader.h"
+#include "base/text.h"
+#include "flow/json_reader.h"
 
 namespace vantile {
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "../result.h"
-#include "computer_facts.h"
-#include "json_value.h"
+#include "base/result.h"
+#include "flow/computer_facts.h"
+#include "flow/json_value.h"
 
 namespace vantile {
 

@@ -1,6 +1,6 @@
-#include "trust_rules.h"
+#include "flow/trust_rules.h"
 
-#include "../text.h"
+#include "base/text.h"
 
 namespace vantile {
 

@@ -3,9 +3,9 @@
 #include <string>
 #include <string_view>
 
-#include "../result.h"
-#include "manifest_source.h"
-#include "sources.h"
+#include "base/result.h"
+#include "flow/manifest_source.h"
+#include "flow/sources.h"
 
 namespace vantile {
 

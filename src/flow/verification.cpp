@@ -1,6 +1,6 @@
-#include "verification.h"
+#include "flow/verification.h"
 
-#include "../text.h"
+#include "base/text.h"
 
 namespace vantile {
 

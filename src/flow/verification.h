@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "../result.h"
-#include "sources.h"
+#include "base/result.h"
+#include "flow/sources.h"
 
 namespace vantile {
 

@@ -1,4 +1,4 @@
-#include "native_sha256_file.h"
+#include "native/native_sha256_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <system_error>
 
-#include "../flow/sha256.h"
-#include "../text.h"
+#include "base/text.h"
+#include "windows/portable/sha256.h"
 
 namespace vantile {
 namespace {

@@ -3,8 +3,8 @@
 // read(), so tests and benchmarks can measure it against other tools on this machine.
 #include <string>
 
-#include "../flow/verification.h"
-#include "../result.h"
+#include "base/result.h"
+#include "flow/verification.h"
 
 namespace vantile {
 

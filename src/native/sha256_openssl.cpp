@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "../flow/sha256.h"
+#include "windows/portable/sha256.h"
 
 namespace vantile {
 namespace {

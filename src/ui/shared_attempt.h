@@ -9,8 +9,8 @@
 #include <string_view>
 #include <utility>
 
-#include "../flow/line_log.h"
-#include "../outcome_report.h"
+#include "flow/line_log.h"
+#include "flow/outcome_report.h"
 
 namespace vantile {
 

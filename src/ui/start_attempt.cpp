@@ -1,15 +1,16 @@
-#include "start_attempt.h"
+#include "ui/start_attempt.h"
 
 #include <commctrl.h>
 
 #include <exception>
 #include <string>
 
-#include "../flow/install_flow.h"
-#include "../text.h"
-#include "../windows/error_text.h"
-#include "../windows/windows_operations.h"
-#include "window_record.h"
+#include "base/text.h"
+#include "flow/install_flow.h"
+#include "ui/window_procedure.h"
+#include "ui/window_record.h"
+#include "windows/error_text.h"
+#include "windows/pause.h"
 
 namespace vantile {
 namespace {
@@ -24,8 +25,7 @@ DWORD WINAPI run_worker_task(void* parameter) {
     std::unique_ptr<WorkerTask> task(static_cast<WorkerTask*>(parameter));
     AttemptReport report;
     try {
-        WindowsOperations operations;
-        report = run_install_flow(task->manifest_source, task->sink, operations);
+        report = run_install_flow(task->manifest_source, task->sink, *task->operations);
     } catch (const std::exception& error) {
         // Only running out of memory gets here; a window left waiting for a report that
         // never comes would stay hidden or stuck, so it gets a failure instead.
@@ -59,7 +59,7 @@ void start_attempt(InstallerWindow& window) {
     auto task = std::make_unique<WorkerTask>(
         WorkerTask{window.manifest_source,
                    WindowSink(window.cancel_requested, window.log, window.hwnd, pause_milliseconds),
-                   window.outcome_slot, window.hwnd});
+                   window.outcome_slot, window.operations, window.hwnd});
     HANDLE thread = CreateThread(nullptr, 0, run_worker_task, task.get(), 0, nullptr);
     const DWORD error = thread ? 0 : GetLastError();
     // An earlier worker has already posted its report; its handle goes without waiting.

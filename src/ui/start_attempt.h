@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <memory>
 
-#include "../flow/sources.h"
-#include "shared_attempt.h"
-#include "window_sink.h"
+#include "flow/install_operations.h"
+#include "flow/sources.h"
+#include "ui/shared_attempt.h"
+#include "ui/window_record.h"
+#include "ui/window_sink.h"
 
 namespace vantile {
 
@@ -17,6 +19,7 @@ struct WorkerTask {
     ManifestSource manifest_source;
     WindowSink sink;
     std::shared_ptr<OutcomeSlot> outcome_slot;
+    InstallOperations* operations = nullptr;
     HWND window = nullptr;
 };
 
@@ -27,5 +30,8 @@ DWORD WINAPI run_worker_task(void* task);
 // failure at the first step naming the reason, logged like any report.
 void hand_off_unstarted_attempt(SharedLog& log, OutcomeSlot& outcome_slot, HWND window,
                                 std::uint32_t error_code);
+
+// Resets the window to step 0 and starts a worker thread for a new attempt.
+void start_attempt(InstallerWindow& window);
 
 }  // namespace vantile

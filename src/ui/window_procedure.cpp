@@ -1,11 +1,15 @@
+#include "ui/window_procedure.h"
+
 #include <windows.h>
 #include <commctrl.h>
 
 #include <variant>
 
-#include "../windows/wide.h"
-#include "window_messages.h"
-#include "window_record.h"
+#include "ui/start_attempt.h"
+#include "ui/window_creation.h"
+#include "ui/window_messages.h"
+#include "ui/window_record.h"
+#include "windows/wide_text.h"
 
 namespace vantile {
 

@@ -1,6 +1,6 @@
-#include "window_sink.h"
+#include "ui/window_sink.h"
 
-#include "window_messages.h"
+#include "ui/window_messages.h"
 
 namespace vantile {
 

@@ -8,8 +8,8 @@
 #include <functional>
 #include <memory>
 
-#include "../flow/progress_sink.h"
-#include "shared_attempt.h"
+#include "flow/progress_sink.h"
+#include "ui/shared_attempt.h"
 
 namespace vantile {
 

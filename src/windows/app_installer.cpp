@@ -1,10 +1,10 @@
-#include "app_installer.h"
+#include "windows/app_installer.h"
 
 #include <string_view>
 
-#include "../text.h"
-#include "child_process.h"
-#include "wide.h"
+#include "base/text.h"
+#include "windows/child_process.h"
+#include "windows/environment.h"
 
 namespace vantile {
 namespace {

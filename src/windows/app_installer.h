@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "../result.h"
+#include "base/result.h"
 
 namespace vantile {
 

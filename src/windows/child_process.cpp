@@ -1,28 +1,15 @@
-#include "child_process.h"
+#include "windows/child_process.h"
 
 #include <windows.h>
 
 #include <vector>
 
-#include "../command_line.h"
-#include "../text.h"
-#include "error_text.h"
-#include "unique_handle.h"
-#include "wide.h"
+#include "base/text.h"
+#include "windows/error_text.h"
+#include "windows/unique_handle.h"
+#include "windows/wide_text.h"
 
 namespace vantile {
-
-std::string child_command_line(std::string_view program,
-                               std::initializer_list<std::string_view> arguments) {
-    std::string line = "\"";
-    line.append(program);
-    line.push_back('"');
-    for (std::string_view argument : arguments) {
-        line.push_back(' ');
-        line.append(quote_argument(argument));
-    }
-    return line;
-}
 
 Result<std::int32_t> run_child_to_end(const std::string& program, const std::string& command_line,
                                       const std::string& working_folder,

@@ -5,14 +5,10 @@
 #include <string>
 #include <string_view>
 
-#include "../result.h"
+#include "base/result.h"
+#include "windows/portable/child_command_line.h"
 
 namespace vantile {
-
-// The program in double quotes, then each argument after one space, quoted only when it
-// holds a space or a tab or is empty.
-std::string child_command_line(std::string_view program,
-                               std::initializer_list<std::string_view> arguments);
 
 // Starts `program` (used as the application name, no search) with `command_line` in
 // `working_folder`, with `creation_flags` plus CREATE_UNICODE_ENVIRONMENT, the installer's

@@ -1,4 +1,4 @@
-#include "download.h"
+#include "windows/download.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -7,11 +7,12 @@
 #include <memory>
 #include <optional>
 
-#include "../text.h"
-#include "../version.h"
-#include "error_text.h"
-#include "unique_handle.h"
-#include "wide.h"
+#include "base/text.h"
+#include "base/version.h"
+#include "windows/error_text.h"
+#include "windows/file_access.h"
+#include "windows/unique_handle.h"
+#include "windows/wide_text.h"
 
 namespace vantile {
 namespace {

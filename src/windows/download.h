@@ -2,9 +2,9 @@
 // Moving bytes from the release servers (WinINet) or a local file.
 #include <string>
 
-#include "../flow/install_operations.h"
-#include "../flow/manifest_source.h"
-#include "../result.h"
+#include "base/result.h"
+#include "flow/install_operations.h"
+#include "flow/manifest_source.h"
 
 namespace vantile {
 

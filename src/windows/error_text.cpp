@@ -1,10 +1,10 @@
-#include "error_text.h"
+#include "windows/error_text.h"
 
 #include <windows.h>
 
 #include <array>
 
-#include "../flow/error_text_forms.h"
+#include "windows/portable/error_text_forms.h"
 
 namespace vantile {
 namespace {

@@ -1,12 +1,13 @@
-#include "manifest_reading.h"
+#include "windows/manifest_reading.h"
 
 #include <windows.h>
 
-#include "../flow/manifest_source.h"
-#include "download.h"
-#include "error_text.h"
-#include "unique_handle.h"
-#include "wide.h"
+#include "flow/manifest_source.h"
+#include "windows/download.h"
+#include "windows/error_text.h"
+#include "windows/file_access.h"
+#include "windows/unique_handle.h"
+#include "windows/wide_text.h"
 
 namespace vantile {
 

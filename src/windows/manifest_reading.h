@@ -1,8 +1,8 @@
 #pragma once
 #include <string>
 
-#include "../flow/sources.h"
-#include "../result.h"
+#include "base/result.h"
+#include "flow/sources.h"
 
 namespace vantile {
 

@@ -1,4 +1,4 @@
-#include "relative_open.h"
+#include "windows/relative_open.h"
 
 #include <atomic>
 

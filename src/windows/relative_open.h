@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "unique_handle.h"
+#include "windows/unique_handle.h"
 
 namespace vantile {
 

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <limits>
 
-#include "../flow/sha256.h"
-#include "error_text.h"
-#include "unique_handle.h"
+#include "windows/error_text.h"
+#include "windows/portable/sha256.h"
+#include "windows/unique_handle.h"
 
 namespace vantile {
 namespace {

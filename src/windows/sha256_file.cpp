@@ -1,11 +1,11 @@
-#include "sha256_file.h"
+#include "windows/sha256_file.h"
 
 #include <windows.h>
 
-#include "../flow/sha256.h"
-#include "error_text.h"
-#include "unique_handle.h"
-#include "wide.h"
+#include "windows/error_text.h"
+#include "windows/file_access.h"
+#include "windows/portable/sha256.h"
+#include "windows/unique_handle.h"
 
 namespace vantile {
 Result<FileDigest> sha256_of_file(const std::string& path) {

@@ -1,8 +1,8 @@
 #pragma once
 #include <string>
 
-#include "../flow/verification.h"
-#include "../result.h"
+#include "base/result.h"
+#include "flow/verification.h"
 
 namespace vantile {
 

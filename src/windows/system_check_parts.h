@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "../flow/computer_facts.h"
+#include "flow/computer_facts.h"
 
 namespace vantile {
 

@@ -1,11 +1,12 @@
-#include "system_checks.h"
+#include "windows/system_checks.h"
 
 #include <windows.h>
 
 #include <vector>
 
-#include "system_check_parts.h"
-#include "wide.h"
+#include "windows/file_access.h"
+#include "windows/system_check_parts.h"
+#include "windows/wide_text.h"
 
 namespace vantile {
 namespace {

@@ -1,8 +1,8 @@
 #pragma once
 #include <string>
 
-#include "../flow/computer_facts.h"
-#include "../result.h"
+#include "base/result.h"
+#include "flow/computer_facts.h"
 
 namespace vantile {
 

@@ -11,7 +11,7 @@ namespace vantile {
 // Traits name the resource type, its "absent" value and how to release it.
 template <class Traits>
 class UniqueResource {
-public:
+  public:
     using Type = typename Traits::Type;
 
     UniqueResource() = default;
@@ -33,7 +33,7 @@ public:
         value_ = value;
     }
 
-private:
+  private:
     Type value_ = Traits::invalid();
 };
 

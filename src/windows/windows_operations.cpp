@@ -1,19 +1,27 @@
-#include "windows_operations.h"
+#include "windows/windows_operations.h"
 
 #include <windows.h>
 
-#include "app_installer.h"
-#include "download.h"
-#include "manifest_reading.h"
-#include "sha256_file.h"
-#include "staging.h"
-#include "system_checks.h"
+#include "windows/app_installer.h"
+#include "windows/download.h"
+#include "windows/manifest_reading.h"
+#include "windows/sha256_file.h"
+#include "windows/staging_folder.h"
+#include "windows/system_checks.h"
+#include "windows/tree_removal.h"
+#include "windows/unpacking.h"
 
 namespace vantile {
 
-Status WindowsOperations::check_windows_build() { return vantile::check_windows_build(); }
-Result<std::string> WindowsOperations::locate_system_tar() { return vantile::locate_system_tar(); }
-Architecture WindowsOperations::detect_architecture() { return vantile::detect_architecture(); }
+Status WindowsOperations::check_windows_build() {
+    return vantile::check_windows_build();
+}
+Result<std::string> WindowsOperations::locate_system_tar() {
+    return vantile::locate_system_tar();
+}
+Architecture WindowsOperations::detect_architecture() {
+    return vantile::detect_architecture();
+}
 Result<std::string> WindowsOperations::read_manifest(const ManifestSource& source) {
     return vantile::read_manifest(source);
 }
@@ -45,7 +53,5 @@ std::string WindowsOperations::installer_exit_message(std::int32_t exit_code) {
 Status WindowsOperations::remove_staging_folder(const std::string& staging_folder) {
     return vantile::remove_staging_folder(staging_folder);
 }
-
-void pause_milliseconds(std::uint32_t milliseconds) { Sleep(milliseconds); }
 
 }  // namespace vantile

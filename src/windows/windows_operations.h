@@ -1,11 +1,11 @@
 #pragma once
-#include "../flow/install_operations.h"
+#include "flow/install_operations.h"
 
 namespace vantile {
 
 // The install flow's operations on the real computer.
 class WindowsOperations final : public InstallOperations {
-public:
+  public:
     Status check_windows_build() override;
     Result<std::string> locate_system_tar() override;
     Architecture detect_architecture() override;
@@ -21,8 +21,5 @@ public:
     std::string installer_exit_message(std::int32_t exit_code) override;
     Status remove_staging_folder(const std::string& staging_folder) override;
 };
-
-// The pause before a retry.
-void pause_milliseconds(std::uint32_t milliseconds);
 
 }  // namespace vantile

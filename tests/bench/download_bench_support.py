@@ -5,7 +5,6 @@ import os
 import pathlib
 import re
 import shutil
-import subprocess
 import sys
 import time
 
@@ -26,7 +25,7 @@ def ensure_test_ca():
 ensure_test_ca()
 
 import harness  # noqa: E402
-from release_server import ReleaseServer, build_sample_release  # noqa: E402
+from release_server import build_sample_release  # noqa: E402
 
 DOUBLES = harness.SUPPORT_DIR / "doubles"
 TIMESTAMP = re.compile(r"^\[ *(\d+\.\d)s\] (.*)$")

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <vector>
 
-#include "flow/sha256.h"
 #include "native/native_sha256_file.h"
+#include "windows/portable/sha256.h"
 
 namespace {
 

@@ -12,7 +12,7 @@ native_dir="${1:-$root/build/bench}"
 mingw_dir="${2:-$root/build/mingw}"
 passes="${SHA256_BENCH_PASSES:-3}"
 export WINEPREFIX="${VANTILE_WINEPREFIX:-$root/build/wine-prefix}"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+set -a; . "$root/scripts/wine.env"; set +a
 
 cmake --build "$native_dir" --target sha256_bench >/dev/null 2>&1 || { echo "building sha256_bench failed" >&2; exit 1; }
 cmake --build "$mingw_dir" --target support_sha256_file_tool >/dev/null 2>&1 || { echo "building sha256_file_tool failed" >&2; exit 1; }

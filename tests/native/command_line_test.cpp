@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "command_line.h"
+#include "shell/portable/command_line.h"
+#include "windows/portable/child_command_line.h"
 
 namespace vantile {
 namespace {
@@ -44,26 +45,29 @@ TEST(ArgumentsAfterProgram, InvalidUtf16IsNeverQuiet) {
     ASSERT_EQ(arguments.size(), 1u);
     EXPECT_EQ(mode_for(arguments), Mode::UsageError);
     EXPECT_EQ(arguments_after_program(u"p --quiet"), std::vector<std::string>{"--quiet"});
-    EXPECT_EQ(arguments_after_program(u"p \"\u00e9t\u00e9\""), std::vector<std::string>{"\u00e9t\u00e9"});
+    EXPECT_EQ(arguments_after_program(u"p \"\u00e9t\u00e9\""),
+              std::vector<std::string>{"\u00e9t\u00e9"});
 }
 
 TEST(QuoteArgument, QuotesOnlyWhenNeeded) {
     struct Case {
         std::string in, out;
     };
-    for (const Case& c : std::vector<Case>{{"-xf", "-xf"},
-                                           {".vantile-archive-4242.zip", ".vantile-archive-4242.zip"},
-                                           {"", "\"\""},
-                                           {"a b", "\"a b\""},
-                                           {"a\tb", "\"a\tb\""},
-                                           {"C:\\my dir\\", "\"C:\\my dir\\\\\""},
-                                           {"say \"hi\" now", "\"say \\\"hi\\\" now\""},
-                                           {"a\\\" b", "\"a\\\\\\\" b\""}})
+    for (const Case& c :
+         std::vector<Case>{{"-xf", "-xf"},
+                           {".vantile-archive-4242.zip", ".vantile-archive-4242.zip"},
+                           {"", "\"\""},
+                           {"a b", "\"a b\""},
+                           {"a\tb", "\"a\tb\""},
+                           {"C:\\my dir\\", "\"C:\\my dir\\\\\""},
+                           {"say \"hi\" now", "\"say \\\"hi\\\" now\""},
+                           {"a\\\" b", "\"a\\\\\\\" b\""}})
         EXPECT_EQ(quote_argument(c.in), c.out) << c.in;
 }
 
 TEST(QuoteArgument, RoundTripsThroughTheSplitter) {
-    for (std::string argument : {"plain", "with space", "", "trail\\", "tr ail\\\\", "q\"uote d", "\\\\\" x"}) {
+    for (std::string argument :
+         {"plain", "with space", "", "trail\\", "tr ail\\\\", "q\"uote d", "\\\\\" x"}) {
         std::u16string line = u"prog " + std::u16string(argument.begin(), argument.end());
         line = u"prog ";
         for (char c : quote_argument(argument)) line.push_back(static_cast<char16_t>(c));

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "flow/error_text_forms.h"
+#include "windows/portable/error_text_forms.h"
 
 namespace vantile {
 namespace {

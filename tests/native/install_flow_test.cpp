@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "flow/install_flow.h"
 #include "flow/quiet_sink.h"
-#include "text.h"
 
 namespace vantile {
 namespace {
@@ -28,7 +28,7 @@ std::string manifest_json(std::int64_t size, const std::string& url = BUILD_URL)
 
 // Records what the flow asked of the computer; each operation answers from a script.
 class FakeComputer final : public InstallOperations {
-public:
+  public:
     std::vector<std::string> calls;
     Status build_check;
     Result<std::string> tar = std::string("C:\\Windows\\System32\\tar.exe");
@@ -43,12 +43,13 @@ public:
     std::deque<Try> downloads;
     std::uint64_t hashed_bytes_override = UINT64_MAX;
     Status unpack;
-    Result<std::string> program = std::string("C:\\Temp\\.vantile-desktop-staging-1-2\\zip\\Vantile.exe");
+    Result<std::string> program =
+        std::string("C:\\Temp\\.vantile-desktop-staging-1-2\\zip\\Vantile.exe");
     Result<std::int32_t> installer_exit = 0;
     Status removal;
-    std::function<void()> on_install;        // runs while "Vantile.exe" runs
-    std::function<void()> on_read_manifest;  // runs during a manifest read
-    std::function<void()> on_unpack;         // runs while tar.exe runs
+    std::function<void()> on_install;                // runs while "Vantile.exe" runs
+    std::function<void()> on_read_manifest;          // runs during a manifest read
+    std::function<void()> on_unpack;                 // runs while tar.exe runs
     std::function<void(std::uint64_t)> on_progress;  // runs after each chunk
     std::uint64_t last_download_total = 0;
 
@@ -91,11 +92,12 @@ public:
     }
     Result<FileDigest> sha256_of_file(const std::string&) override {
         calls.push_back("sha256_of_file");
-        std::uint64_t bytes = hashed_bytes_override != UINT64_MAX ? hashed_bytes_override
-                                                                   : last_download_total;
+        std::uint64_t bytes =
+            hashed_bytes_override != UINT64_MAX ? hashed_bytes_override : last_download_total;
         return FileDigest{bytes, GOOD_SHA};
     }
-    Status unpack_archive(const std::string&, const std::string&, const std::string& folder) override {
+    Status unpack_archive(const std::string&, const std::string&,
+                          const std::string& folder) override {
         calls.push_back("unpack_archive " + folder);
         if (on_unpack) on_unpack();
         return unpack;
@@ -120,7 +122,7 @@ public:
 
 // Records the sink's events; a cancel can be requested at a chosen moment.
 class RecordingSink final : public ProgressSink {
-public:
+  public:
     std::vector<std::string> lines;
     std::vector<std::string> retries;
     std::vector<std::uint64_t> progress;
@@ -147,7 +149,7 @@ public:
 };
 
 class InstallFlowTest : public ::testing::Test {
-protected:
+  protected:
     FakeComputer computer;
     RecordingSink sink;
 
@@ -166,19 +168,21 @@ TEST_F(InstallFlowTest, SuccessfulInstallRunsTheStepsInOrderAndRemovesStaging) {
     EXPECT_EQ(std::get<Installed>(report.outcome).version, "1.4.0");
     EXPECT_FALSE(report.leftover_folder);
     const std::string staging = "C:\\Temp\\.vantile-desktop-staging-1-2";
-    EXPECT_EQ(computer.calls,
-              (std::vector<std::string>{
-                  "check_windows_build", "locate_system_tar", "detect_architecture", "read_manifest",
-                  "create_staging_folder", "download_to_file " + staging + "\\vantile-desktop.zip",
-                  "sha256_of_file", "unpack_archive " + staging + "\\zip", "find_app_executable",
-                  "run_app_installer", "remove_staging_folder " + staging}));
-    EXPECT_EQ(sink.lines,
-              (std::vector<std::string>{
-                  "Checking this computer\u2026", "Reading the release manifest\u2026",
-                  "Manifest: https://example.test/metadata.json",
-                  "Installing the Vantile desktop app 1.4.0 for win32-x64 (desktop-windows-x64)",
-                  "Downloading Vantile\u2026", "Unpacking Vantile\u2026", "Installing Vantile\u2026",
-                  "Vantile 1.4.0 is installed, and it is opening now."}));
+    EXPECT_EQ(
+        computer.calls,
+        (std::vector<std::string>{
+            "check_windows_build", "locate_system_tar", "detect_architecture", "read_manifest",
+            "create_staging_folder", "download_to_file " + staging + "\\vantile-desktop.zip",
+            "sha256_of_file", "unpack_archive " + staging + "\\zip", "find_app_executable",
+            "run_app_installer", "remove_staging_folder " + staging}));
+    EXPECT_EQ(
+        sink.lines,
+        (std::vector<std::string>{
+            "Checking this computer\u2026", "Reading the release manifest\u2026",
+            "Manifest: https://example.test/metadata.json",
+            "Installing the Vantile desktop app 1.4.0 for win32-x64 (desktop-windows-x64)",
+            "Downloading Vantile\u2026", "Unpacking Vantile\u2026", "Installing Vantile\u2026",
+            "Vantile 1.4.0 is installed, and it is opening now."}));
     EXPECT_EQ(sink.progress, (std::vector<std::uint64_t>{60, 100}));
 }
 
@@ -243,7 +247,8 @@ TEST_F(InstallFlowTest, CancelDuringDownloadRemovesStagingAndDoesNotRetry) {
     AttemptReport report = run();
     EXPECT_TRUE(std::holds_alternative<Cancelled>(report.outcome));
     EXPECT_TRUE(sink.retries.empty());
-    EXPECT_EQ(computer.calls.back(), "remove_staging_folder C:\\Temp\\.vantile-desktop-staging-1-2");
+    EXPECT_EQ(computer.calls.back(),
+              "remove_staging_folder C:\\Temp\\.vantile-desktop-staging-1-2");
 }
 
 TEST_F(InstallFlowTest, FailureAfterCancelRequestCountsAsCancelledUntilInstallingBegins) {
@@ -279,9 +284,10 @@ TEST_F(InstallFlowTest, ShortDownloadIsRetriedThenJudgedBySize) {
                                         "The download stopped at 50 of 100 bytes. 3/3"}));
     ASSERT_TRUE(std::holds_alternative<Failed>(report.outcome));
     EXPECT_EQ(std::get<Failed>(report.outcome).step, InstallStep::Downloading);
-    EXPECT_EQ(std::count_if(computer.calls.begin(), computer.calls.end(),
-                            [](const std::string& c) { return c.rfind("download_to_file", 0) == 0; }),
-              3);
+    EXPECT_EQ(
+        std::count_if(computer.calls.begin(), computer.calls.end(),
+                      [](const std::string& c) { return c.rfind("download_to_file", 0) == 0; }),
+        3);
     EXPECT_EQ(std::count(computer.calls.begin(), computer.calls.end(), "sha256_of_file"), 1);
 }
 
@@ -292,8 +298,9 @@ TEST_F(InstallFlowTest, OverrunStopsAtTheCrossingChunkWithoutRetryOrHashing) {
     EXPECT_EQ(computer.last_download_total, 120u);
     EXPECT_EQ(std::count(computer.calls.begin(), computer.calls.end(), "sha256_of_file"), 0);
     ASSERT_TRUE(std::holds_alternative<Failed>(report.outcome));
-    EXPECT_NE(std::get<Failed>(report.outcome).message.find(" is 120 bytes, but the manifest says 100"),
-              std::string::npos);
+    EXPECT_NE(
+        std::get<Failed>(report.outcome).message.find(" is 120 bytes, but the manifest says 100"),
+        std::string::npos);
 }
 
 TEST_F(InstallFlowTest, ManifestSizeOfZeroOrBelowStopsAtTheFirstChunk) {
@@ -312,7 +319,8 @@ TEST_F(InstallFlowTest, ManifestSizeOfZeroOrBelowStopsAtTheFirstChunk) {
 }
 
 TEST_F(InstallFlowTest, FailedDownloadTriesAreRetriedWithTheirMessages) {
-    computer.downloads = {{{10}, fail("reset one")}, {{}, fail("reset two")}, {{}, fail("reset three")}};
+    computer.downloads = {
+        {{10}, fail("reset one")}, {{}, fail("reset two")}, {{}, fail("reset three")}};
     AttemptReport report = run();
     EXPECT_EQ(sink.retries, (std::vector<std::string>{"reset one 2/3", "reset two 3/3"}));
     ASSERT_TRUE(std::holds_alternative<Failed>(report.outcome));
@@ -348,16 +356,21 @@ TEST_F(InstallFlowTest, FailuresOfLaterStepsNameTheirStep) {
         std::string message;
     };
     const std::vector<Case> cases = {
-        {"tar missing", [](FakeComputer& c) { c.tar = fail("no tar"); }, InstallStep::Checking, "no tar"},
+        {"tar missing", [](FakeComputer& c) { c.tar = fail("no tar"); }, InstallStep::Checking,
+         "no tar"},
         {"untrusted url",
-         [](FakeComputer& c) { c.manifests = {manifest_json(100, "https://evil.example/vantile/desktop/a.zip")}; },
+         [](FakeComputer& c) {
+             c.manifests = {manifest_json(100, "https://evil.example/vantile/desktop/a.zip")};
+         },
          InstallStep::Downloading,
          "The manifest names https://evil.example/vantile/desktop/a.zip, which is not one of "
          "Vantile's downloads."},
-        {"staging", [](FakeComputer& c) { c.staging = fail("no temp"); }, InstallStep::Downloading, "no temp"},
-        {"unpack", [](FakeComputer& c) { c.unpack = fail("tar said no"); }, InstallStep::Unpacking, "tar said no"},
-        {"no app", [](FakeComputer& c) { c.program = fail("no Vantile.exe"); }, InstallStep::Unpacking,
-         "no Vantile.exe"},
+        {"staging", [](FakeComputer& c) { c.staging = fail("no temp"); }, InstallStep::Downloading,
+         "no temp"},
+        {"unpack", [](FakeComputer& c) { c.unpack = fail("tar said no"); }, InstallStep::Unpacking,
+         "tar said no"},
+        {"no app", [](FakeComputer& c) { c.program = fail("no Vantile.exe"); },
+         InstallStep::Unpacking, "no Vantile.exe"},
         {"cannot start", [](FakeComputer& c) { c.installer_exit = fail("Could not start"); },
          InstallStep::Installing, "Could not start"},
         {"exit 3", [](FakeComputer& c) { c.installer_exit = 3; }, InstallStep::Installing,
@@ -373,8 +386,9 @@ TEST_F(InstallFlowTest, FailuresOfLaterStepsNameTheirStep) {
         ASSERT_TRUE(std::holds_alternative<Failed>(report.outcome)) << test.name;
         EXPECT_EQ(std::get<Failed>(report.outcome).step, test.step) << test.name;
         EXPECT_EQ(std::get<Failed>(report.outcome).message, test.message) << test.name;
-        bool staged = std::find(c.calls.begin(), c.calls.end(), "create_staging_folder") != c.calls.end() &&
-                      c.staging.ok();
+        bool staged =
+            std::find(c.calls.begin(), c.calls.end(), "create_staging_folder") != c.calls.end() &&
+            c.staging.ok();
         EXPECT_EQ(c.calls.back().rfind("remove_staging_folder", 0) == 0, staged) << test.name;
     }
 }
@@ -392,8 +406,9 @@ TEST(QuietSinkTest, WritesStepAndRetryLinesAndPausesTwoSeconds) {
     sink.retrying("Could not download x: y", 2, 3);
     EXPECT_TRUE(sink.report_progress(5, 10));
     EXPECT_FALSE(sink.is_cancelled());
-    EXPECT_EQ(log.lines, (std::vector<std::string>{"Downloading Vantile\u2026", "Could not download x: y",
-                                                   "Connection interrupted; retrying (2/3)..."}));
+    EXPECT_EQ(log.lines,
+              (std::vector<std::string>{"Downloading Vantile\u2026", "Could not download x: y",
+                                        "Connection interrupted; retrying (2/3)..."}));
     EXPECT_EQ(pauses, (std::vector<std::uint32_t>{2000}));
 }
 
@@ -402,10 +417,16 @@ TEST(ProgressPositionTest, PerMilleRoundedDownAndCapped) {
         std::uint64_t received, expected;
         std::uint32_t position;
     };
-    for (const Case& c : std::vector<Case>{{0, 0, 0}, {5, 0, 0}, {1, 2000, 0}, {2, 2000, 1},
-                                           {1999, 2000, 999}, {2000, 2000, 1000}, {9000, 2000, 1000},
+    for (const Case& c : std::vector<Case>{{0, 0, 0},
+                                           {5, 0, 0},
+                                           {1, 2000, 0},
+                                           {2, 2000, 1},
+                                           {1999, 2000, 999},
+                                           {2000, 2000, 1000},
+                                           {9000, 2000, 1000},
                                            {1, 3, 333}})
-        EXPECT_EQ(progress_position(c.received, c.expected), c.position) << c.received << "/" << c.expected;
+        EXPECT_EQ(progress_position(c.received, c.expected), c.position)
+            << c.received << "/" << c.expected;
 }
 
 }  // namespace

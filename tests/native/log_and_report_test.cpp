@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "log_format.h"
-#include "outcome_report.h"
+#include "flow/outcome_report.h"
+#include "shell/portable/log_format.h"
 
 namespace vantile {
 namespace {
@@ -40,10 +40,12 @@ TEST(ReportLines, EveryOutcomeWithAndWithoutLeftover) {
         std::vector<std::string> lines;
     };
     const std::vector<Case> cases = {
-        {AttemptReport{{}, {}, Installed{"1.4.0"}}, {"Vantile 1.4.0 is installed, and it is opening now."}},
+        {AttemptReport{{}, {}, Installed{"1.4.0"}},
+         {"Vantile 1.4.0 is installed, and it is opening now."}},
         {AttemptReport{{}, {}, Cancelled{}}, {"The install was cancelled. Nothing was installed."}},
         {AttemptReport{{}, {}, Failed{"boom", InstallStep::ReadingManifest}},
-         {"Vantile could not be installed. The step that failed: Reading the release manifest.", "boom"}},
+         {"Vantile could not be installed. The step that failed: Reading the release manifest.",
+          "boom"}},
         {with_leftover(Installed{"2.0.0-rc.1"}),
          {"Vantile 2.0.0-rc.1 is installed, and it is opening now.", remain,
           "Vantile was installed and can be used.", close}},
@@ -51,8 +53,8 @@ TEST(ReportLines, EveryOutcomeWithAndWithoutLeftover) {
          {"The install was cancelled. Nothing was installed.", remain,
           "The install failed for the reason above.", close}},
         {with_leftover(Failed{"size", InstallStep::Downloading}),
-         {"Vantile could not be installed. The step that failed: Downloading Vantile.", "size", remain,
-          "The install failed for the reason above.", close}},
+         {"Vantile could not be installed. The step that failed: Downloading Vantile.", "size",
+          remain, "The install failed for the reason above.", close}},
     };
     for (const Case& c : cases) EXPECT_EQ(report_lines(c.report), c.lines);
 }

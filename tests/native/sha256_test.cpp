@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "flow/sha256.h"
 #include "native/native_sha256_file.h"
 #include "sha256_vectors.h"
+#include "windows/portable/sha256.h"
 
 namespace vantile {
 namespace {

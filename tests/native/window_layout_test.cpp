@@ -1,4 +1,4 @@
-#include "ui/window_layout.h"
+#include "ui/portable/window_layout.h"
 
 #include <gtest/gtest.h>
 

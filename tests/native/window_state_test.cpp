@@ -1,4 +1,4 @@
-#include "ui/window_state.h"
+#include "ui/portable/window_state.h"
 
 #include <gtest/gtest.h>
 

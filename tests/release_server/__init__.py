@@ -5,3 +5,10 @@ from .sample_release import (SampleRelease, build_sample_release, build_url, fil
                              write_manifest)
 from .server import (CDN_HOST, CDN_PREFIX, MANIFEST_PATH, STORAGE_HOST, STORAGE_PREFIX,
                      ConnectRecord, ReleaseServer, RequestRecord)
+
+__all__ = [
+    "CertificateAuthority", "CertificateError", "make_ca", "issue_server_certificate", "run_ca",
+    "SampleRelease", "build_sample_release", "build_url", "file_digest", "write_manifest",
+    "CDN_HOST", "CDN_PREFIX", "MANIFEST_PATH", "STORAGE_HOST", "STORAGE_PREFIX",
+    "ConnectRecord", "ReleaseServer", "RequestRecord",
+]

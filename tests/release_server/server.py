@@ -16,7 +16,6 @@ read what the server saw (requests, connects).
 import email.utils
 import fcntl
 import http.server
-import os
 import pathlib
 import select
 import shutil

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "windows/download.h"
-#include "windows/wide.h"
+#include "windows/wide_text.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "windows/sha256_file.h"
-#include "windows/wide.h"
+#include "windows/wide_text.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     using namespace vantile;

@@ -10,7 +10,7 @@
 
 #include "staging_test_support.h"
 #include "windows/error_text.h"
-#include "windows/wide.h"
+#include "windows/wide_text.h"
 
 namespace vantile {
 namespace {

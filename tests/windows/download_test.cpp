@@ -14,7 +14,7 @@
 #include "windows/download.h"
 #include "windows/error_text.h"
 #include "windows/unique_handle.h"
-#include "windows/wide.h"
+#include "windows/wide_text.h"
 
 namespace vantile {
 namespace {

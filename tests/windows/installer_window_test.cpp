@@ -13,9 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "ui/window_creation.h"
 #include "ui/window_messages.h"
+#include "ui/window_procedure.h"
 #include "ui/window_record.h"
-#include "windows/wide.h"
+#include "windows/wide_text.h"
+#include "windows/windows_operations.h"
 
 namespace vantile {
 namespace {
@@ -76,9 +79,7 @@ class InstallerWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
         window_exit_code.store(0);
-        window_ =
-            create_installer_window(LocalFile{"C:\\nowhere\\manifest.json"},
-                                    std::make_shared<SharedLog>(std::make_unique<RecordingLog>()));
+        window_ = open_window("C:\\nowhere\\manifest.json");
         if (!window_) GTEST_SKIP() << "no window can be created here (no display)";
         set_installer_window_record(window_.get());
     }
@@ -88,6 +89,22 @@ class InstallerWindowTest : public ::testing::Test {
         if (IsWindow(window_->hwnd)) DestroyWindow(window_->hwnd);
         quit_code();  // leave no WM_QUIT behind for the next test
         close_installer_window(std::move(window_));
+    }
+
+    std::unique_ptr<InstallerWindow> open_window(const std::string& manifest_path) {
+        return create_installer_window(
+            LocalFile{manifest_path}, std::make_shared<SharedLog>(std::make_unique<RecordingLog>()),
+            operations_);
+    }
+
+    // Closes the window under test and opens a fresh one for the next round; with
+    // `as_record`, the window procedure works on its record again.
+    void reopen_window(bool as_record = true) {
+        set_installer_window_record(nullptr);
+        close_installer_window(std::move(window_));
+        window_ = open_window("C:\\m.json");
+        ASSERT_TRUE(window_);
+        if (as_record) set_installer_window_record(window_.get());
     }
 
     LRESULT send(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
@@ -108,6 +125,7 @@ class InstallerWindowTest : public ::testing::Test {
     }
     void show() { ShowWindow(window_->hwnd, SW_SHOW); }
 
+    WindowsOperations operations_;
     std::unique_ptr<InstallerWindow> window_;
 };
 
@@ -382,13 +400,7 @@ TEST_F(InstallerWindowTest, EscAndTheCloseBoxEndAShownResultToo) {
         EXPECT_EQ(send(message, message == WM_COMMAND ? IDCANCEL : 0), 0);
         EXPECT_FALSE(IsWindow(window_->hwnd));
         EXPECT_EQ(quit_code(), 1);
-        // A fresh window for the next round.
-        set_installer_window_record(nullptr);
-        close_installer_window(std::move(window_));
-        window_ = create_installer_window(
-            LocalFile{"C:\\m.json"}, std::make_shared<SharedLog>(std::make_unique<RecordingLog>()));
-        ASSERT_TRUE(window_);
-        set_installer_window_record(window_.get());
+        reopen_window();
     }
 }
 
@@ -411,12 +423,7 @@ TEST_F(InstallerWindowTest, AnInstallOrACancelWithoutLeftoversClosesTheWindowAtO
         EXPECT_FALSE(IsWindow(window_->hwnd));
         EXPECT_EQ(window_exit_code.load(), c.code);
         EXPECT_EQ(quit_code(), c.code);
-        set_installer_window_record(nullptr);
-        close_installer_window(std::move(window_));
-        window_ = create_installer_window(
-            LocalFile{"C:\\m.json"}, std::make_shared<SharedLog>(std::make_unique<RecordingLog>()));
-        ASSERT_TRUE(window_);
-        set_installer_window_record(window_.get());
+        reopen_window();
     }
 }
 
@@ -483,11 +490,7 @@ TEST_F(InstallerWindowTest, MessagesDuringAHandlerOrWithoutARecordGoToTheDefault
     EXPECT_EQ(quit_code(), 0);
     window_->handler_running = false;
 
-    set_installer_window_record(nullptr);
-    close_installer_window(std::move(window_));
-    window_ = create_installer_window(
-        LocalFile{"C:\\m.json"}, std::make_shared<SharedLog>(std::make_unique<RecordingLog>()));
-    ASSERT_TRUE(window_);
+    reopen_window(/*as_record=*/false);
     // No record in the slot: the same holds.
     window_exit_code.store(2);
     SendMessageW(window_->hwnd, WM_INSTALL_STEP, 3, 0);

@@ -4,10 +4,11 @@
 #include <string>
 
 #include "flow/manifest_source.h"
+#include "windows/environment.h"
 #include "windows/error_text.h"
 #include "windows/manifest_reading.h"
 #include "windows/unique_handle.h"
-#include "windows/wide.h"
+#include "windows/wide_text.h"
 
 namespace vantile {
 namespace {

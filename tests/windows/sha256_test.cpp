@@ -4,11 +4,12 @@
 #include <string>
 
 #include "../native/sha256_vectors.h"
-#include "flow/sha256.h"
+#include "windows/environment.h"
 #include "windows/error_text.h"
+#include "windows/portable/sha256.h"
 #include "windows/sha256_file.h"
 #include "windows/unique_handle.h"
-#include "windows/wide.h"
+#include "windows/wide_text.h"
 
 namespace vantile {
 namespace {

@@ -1,6 +1,8 @@
 // The staging folder: its name, unpacking with the tar.exe double, finding Vantile.exe, and
 // removal (nested trees, read-only entries, files held open, links pointing outside).
-#include "windows/staging.h"
+#include "windows/staging_folder.h"
+#include "windows/tree_removal.h"
+#include "windows/unpacking.h"
 
 #include <windows.h>
 #include <winternl.h>
@@ -13,11 +15,12 @@
 #include <utility>
 #include <vector>
 
+#include "base/text.h"
 #include "staging_test_support.h"
-#include "text.h"
+#include "windows/environment.h"
 #include "windows/error_text.h"
 #include "windows/relative_open.h"
-#include "windows/wide.h"
+#include "windows/wide_text.h"
 
 namespace vantile {
 namespace {

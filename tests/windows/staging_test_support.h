@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "text.h"
-#include "windows/wide.h"
+#include "base/text.h"
+#include "windows/environment.h"
+#include "windows/wide_text.h"
 
 namespace vantile::testing_support {
 

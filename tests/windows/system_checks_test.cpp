@@ -4,10 +4,11 @@
 #include <optional>
 #include <string>
 
+#include "windows/environment.h"
 #include "windows/system_check_parts.h"
 #include "windows/system_checks.h"
 #include "windows/unique_handle.h"
-#include "windows/wide.h"
+#include "windows/wide_text.h"
 
 namespace vantile {
 namespace {

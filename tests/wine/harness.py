@@ -22,16 +22,36 @@ SYSTEM32 = DRIVE_C / "windows" / "system32"
 TEMP_DIR = DRIVE_C / "users" / getpass.getuser() / "Temp"
 LOG_PATH = TEMP_DIR / "vantile-install.log"
 
+
+
+def _read_wine_defaults():
+    values = {}
+    for line in (SOURCE_DIR / "scripts" / "wine.env").read_text().splitlines():
+        if line and not line.startswith("#"):
+            name, _, value = line.partition("=")
+            values[name] = value
+    return values
+
+
+def _program_version():
+    """CTest passes the version; run by hand, it is read from the build's generated header."""
+    if os.environ.get("VANTILE_VERSION"):
+        return os.environ["VANTILE_VERSION"]
+    header = (BUILD_DIR / "generated" / "base" / "version.h").read_text()
+    return re.search(r'VANTILE_VERSION_TEXT "([^"]+)"', header).group(1)
+
+
+WINE_DEFAULTS = _read_wine_defaults()
+VERSION = _program_version()
+FIRST_LINE = f"vantile-install {VERSION} (production)"
+
 LOG_LINE = re.compile(r"^\[ *(\d+\.\d)s\] (.*)$")
 
 
 def wine_env(extra=None):
     env = dict(os.environ)
-    env.update({
-        "WINEPREFIX": str(PREFIX),
-        "WINEDEBUG": "-all",
-        "WINEDLLOVERRIDES": "mscoree,mshtml=",
-    })
+    env.update(WINE_DEFAULTS)
+    env["WINEPREFIX"] = str(PREFIX)
     # Wine hands the Linux environment to Windows programs; keep ours out of the tests.
     for name in ("VANTILE_INSTALL_MANIFEST", "VANTILE_DESKTOP_NO_DIALOG"):
         env.pop(name, None)

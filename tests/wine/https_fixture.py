@@ -16,10 +16,10 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 from release_server import ReleaseServer, build_sample_release  # noqa: E402
 
 DOUBLES = harness.SUPPORT_DIR / "doubles"
-FIRST_LINE = "vantile-install 1.4.53 (production)"
+FIRST_LINE = harness.FIRST_LINE
 DEFAULT_MANIFEST = ("https://releases.mirrowfold.example/s3-mirrowfold-upgrade-3/vantile/desktop/"
                     "metadata.json")
-USER_AGENT = "Vantile-Install/1.4.53"
+USER_AGENT = f"Vantile-Install/{harness.VERSION}"
 ARCHIVE_NAME = "vantile-desktop-1.4.0-win32-x64.zip"
 STEP_MANIFEST = "Reading the release manifest"
 STEP_DOWNLOAD = "Downloading Vantile"

@@ -12,7 +12,7 @@ import zipfile
 import harness
 
 DOUBLES = harness.SUPPORT_DIR / "doubles"
-FIRST_LINE = "vantile-install 1.4.53 (production)"
+FIRST_LINE = harness.FIRST_LINE
 LOCAL_APP_DATA = "C:\\users\\%s\\AppData\\Local" % harness.TEMP_DIR.parent.name
 
 

@@ -1,13 +1,11 @@
 """Start-up of the real program under Wine: first line, arguments, override refusal,
 the single-instance lock and the log file's format."""
 import re
-import subprocess
-import time
 import unittest
 
 import harness
 
-FIRST_LINE = "vantile-install 1.4.53 (production)"
+FIRST_LINE = harness.FIRST_LINE
 USAGE = "usage: vantile-install [--quiet]"
 SECOND_COPY = "Another Vantile installer is already running."
 # An address that cannot be reached: the first copy spends its 2-second pauses between

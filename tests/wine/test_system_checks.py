@@ -9,7 +9,7 @@ import unittest
 
 import harness
 
-FIRST_LINE = "vantile-install 1.4.53 (production)"
+FIRST_LINE = harness.FIRST_LINE
 CHECKING = "Checking this computer\u2026"
 READING = "Reading the release manifest\u2026"
 FAILED_CHECKING = "Vantile could not be installed. The step that failed: Checking this computer."

@@ -131,8 +131,10 @@ class ResourcesTest(unittest.TestCase):
     def test_version_block(self):
         self.resource(RT_VERSION, 1)
         fixed = self.pe.VS_FIXEDFILEINFO[0]
-        self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS), (0x00010004, 0x00350000))
-        self.assertEqual((fixed.ProductVersionMS, fixed.ProductVersionLS), (0x00010004, 0x00350000))
+        major, minor, patch = (int(part) for part in harness.VERSION.split("."))
+        expected = ((major << 16) | minor, patch << 16)
+        self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS), expected)
+        self.assertEqual((fixed.ProductVersionMS, fixed.ProductVersionLS), expected)
         self.assertEqual((fixed.FileFlagsMask, fixed.FileFlags), (0x3F, 0))
         self.assertEqual(fixed.FileOS, 0x00040004)
         self.assertEqual((fixed.FileType, fixed.FileSubtype), (1, 0))
@@ -148,11 +150,11 @@ class ResourcesTest(unittest.TestCase):
         self.assertEqual(list(tables[0].entries.items()), [
             (b"CompanyName", b"Mirrowfold"),
             (b"FileDescription", b"Install Vantile"),
-            (b"FileVersion", b"1.4.53"),
+            (b"FileVersion", harness.VERSION.encode()),
             (b"InternalName", b"vantile-install"),
             (b"OriginalFilename", b"vantile-install.exe"),
             (b"ProductName", b"Vantile"),
-            (b"ProductVersion", b"1.4.53"),
+            (b"ProductVersion", harness.VERSION.encode()),
         ])
         self.assertEqual(translations, [{b"Translation": "0x0409 0x04b0"}])
 

@@ -2,7 +2,6 @@
 window_sink_test.cpp) need a display to create windows; the plain unit-test run has none and
 skips them. This runs them again under an X server of its own and insists that none skipped."""
 import re
-import subprocess
 import unittest
 
 import harness

@@ -6,7 +6,6 @@ import shutil
 import subprocess
 import time
 
-import harness
 import window_support as ws
 
 

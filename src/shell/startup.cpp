@@ -1,0 +1,73 @@
+#include "shell/startup.h"
+
+#include <windows.h>
+
+#include "base/text.h"
+#include "base/version.h"
+#include "flow/install_flow.h"
+#include "flow/manifest_source.h"
+#include "flow/quiet_sink.h"
+#include "shell/install_log.h"
+#include "shell/portable/command_line.h"
+#include "ui/installer_window.h"
+#include "windows/environment.h"
+#include "windows/pause.h"
+#include "windows/unique_handle.h"
+#include "windows/windows_operations.h"
+
+namespace vantile {
+namespace {
+
+// Another copy holds the lock: leave one line in its log and, in window mode, bring
+// its window forward.
+int run_as_second_copy(const std::vector<std::string>& arguments) {
+    {
+        InstallLog log = InstallLog::open(LogMode::Append);
+        log.write_line("Another Vantile installer is already running.");
+    }
+    if (mode_for(arguments) == Mode::Quiet) return 1;
+    bring_running_window_forward();
+    return 0;
+}
+
+int run_quiet(const ManifestSource& source, InstallLog& log, InstallOperations& operations) {
+    SetEnvironmentVariableW(L"VANTILE_DESKTOP_NO_DIALOG", L"1");
+    QuietSink sink(log, pause_milliseconds);
+    AttemptReport report = run_install_flow(source, sink, operations);
+    return exit_code_for(report.outcome);
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& arguments) {
+    // Only the lock's existence matters; a mutex that cannot be made lets this copy run.
+    UniqueHandle lock(CreateMutexW(nullptr, FALSE, SINGLE_INSTANCE_MUTEX));
+    if (lock && GetLastError() == ERROR_ALREADY_EXISTS) {
+        lock.reset();
+        return run_as_second_copy(arguments);
+    }
+
+    InstallLog log = InstallLog::open(LogMode::Fresh);
+    log.write_line(fill_template("vantile-install {} ({})", {PROGRAM_VERSION, BUILD_CHANNEL}));
+
+    const Mode mode = mode_for(arguments);
+    if (mode == Mode::UsageError) {
+        log.write_line(USAGE_LINE);
+        return 1;
+    }
+
+    Result<ManifestSource> source =
+        manifest_source_from_environment(environment_variable("VANTILE_INSTALL_MANIFEST"));
+    if (!source) {
+        log.write_line(source.error());
+        if (mode == Mode::Window) show_error_dialog(source.error());
+        return 1;
+    }
+
+    WindowsOperations operations;
+    if (mode == Mode::Quiet) return run_quiet(source.value(), log, operations);
+    return run_installer_window(source.value(), std::make_unique<InstallLog>(std::move(log)),
+                                operations);
+}
+
+}  // namespace vantile

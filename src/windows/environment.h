@@ -1,0 +1,15 @@
+#pragma once
+// What the process's environment tells: its variables and the user's temporary folder.
+#include <optional>
+#include <string>
+
+namespace vantile {
+
+// The variable's value; nothing when it is not set or is not valid Unicode.
+std::optional<std::string> environment_variable(const char* name);
+
+// The user's temporary folder (GetTempPath2W where Windows has it), ending in a
+// backslash; nothing when Windows cannot report one.
+std::optional<std::string> temporary_folder();
+
+}  // namespace vantile
