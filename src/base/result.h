@@ -16,6 +16,12 @@ inline Failure fail(std::string message) {
     return Failure{std::move(message)};
 }
 
+inline const std::string& no_error() noexcept {
+    static const std::string empty;
+    return empty;
+}
+
+// Both kinds answer error() with an empty message when there is no error.
 template <class T>
 class [[nodiscard]] Result {
   public:
@@ -28,7 +34,10 @@ class [[nodiscard]] Result {
     T& value() & { return std::get<0>(state_); }
     const T& value() const& { return std::get<0>(state_); }
     T&& value() && { return std::get<0>(std::move(state_)); }
-    const std::string& error() const { return std::get<1>(state_); }
+    const std::string& error() const noexcept {
+        const std::string* message = std::get_if<1>(&state_);
+        return message ? *message : no_error();
+    }
 
   private:
     std::variant<T, std::string> state_;
@@ -42,7 +51,7 @@ class [[nodiscard]] Result<void> {
 
     bool ok() const noexcept { return !error_.has_value(); }
     explicit operator bool() const noexcept { return ok(); }
-    const std::string& error() const { return *error_; }
+    const std::string& error() const noexcept { return error_ ? *error_ : no_error(); }
 
   private:
     std::optional<std::string> error_;

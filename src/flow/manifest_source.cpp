@@ -12,6 +12,10 @@ bool starts_with_https(std::string_view text) {
     return true;
 }
 
+std::string not_https_message(std::string_view address) {
+    return fill_template("Only https:// addresses are trusted, and {} is not one.", {address});
+}
+
 bool has_url_scheme(std::string_view text) {
     const std::size_t separator = text.find("://");
     if (separator == std::string_view::npos || separator == 0) return false;
@@ -29,9 +33,7 @@ Result<ManifestSource> manifest_source_from_environment(const std::optional<std:
         return ManifestSource{Address{std::string(DEFAULT_MANIFEST_ADDRESS)}};
     // Kept as written: a capitalised scheme is still fetched exactly as the user gave it.
     if (starts_with_https(*value)) return ManifestSource{Address{*value}};
-    if (has_url_scheme(*value))
-        return fail(
-            fill_template("Only https:// addresses are trusted, and {} is not one.", {*value}));
+    if (has_url_scheme(*value)) return fail(not_https_message(*value));
     return ManifestSource{LocalFile{*value}};
 }
 

@@ -23,6 +23,9 @@ Result<ManifestSource> manifest_source_from_environment(const std::optional<std:
 
 bool has_url_scheme(std::string_view text);
 
+// The refusal of an address with a scheme other than https, for the manifest and for a build.
+std::string not_https_message(std::string_view address);
+
 // True when the first 8 bytes are "https://" in any letter case.
 bool starts_with_https(std::string_view text);
 

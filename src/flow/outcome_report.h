@@ -2,6 +2,7 @@
 // The one result of an install attempt and the sentences it is told in.
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -26,8 +27,18 @@ struct AttemptReport {
     InstallOutcome outcome = Cancelled{};
 };
 
-// The report's lines, each without a line end: 1, 2, 4 or 5 of them.
+// The report told in two parts, each line without a line end.
+struct ReportText {
+    std::vector<std::string> outcome_lines;   // the outcome: 1 line, or 2 for a failure
+    std::vector<std::string> leftover_lines;  // the folder left behind: none or 3 lines
+};
+ReportText report_text(const AttemptReport& report);
+
+// Both parts in order: 1, 2, 4 or 5 lines.
 std::vector<std::string> report_lines(const AttemptReport& report);
+
+// "Vantile {} is installed, and it is opening now."
+std::string installed_headline(std::string_view version);
 
 // 0 installed, 1 failed, 2 cancelled.
 int exit_code_for(const InstallOutcome& outcome);

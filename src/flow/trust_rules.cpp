@@ -115,9 +115,7 @@ Result<DownloadSource> resolve_download_source(const std::string& url,
         return fail(fill_template("The manifest names {}, which is not one of Vantile's downloads.",
                                   {url}));
     }
-    if (has_url_scheme(url))
-        return fail(
-            fill_template("Only https:// addresses are trusted, and {} is not one.", {url}));
+    if (has_url_scheme(url)) return fail(not_https_message(url));
     if (const auto* manifest_address = std::get_if<Address>(&manifest_source))
         return fail(fill_template("The manifest {} names {}, which is not an https:// address.",
                                   {manifest_address->text, url}));

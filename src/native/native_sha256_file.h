@@ -9,6 +9,6 @@
 namespace vantile {
 
 // Size and SHA-256 of a file in one streaming pass, or "Could not read {}: {}".
-[[nodiscard]] Result<FileDigest> sha256_of_file(const std::string& path);
+Result<FileDigest> sha256_of_file(const std::string& path);
 
 }  // namespace vantile

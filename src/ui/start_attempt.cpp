@@ -52,7 +52,7 @@ void hand_off_unstarted_attempt(SharedLog& log, OutcomeSlot& outcome_slot, HWND 
 void start_attempt(InstallerWindow& window) {
     window.cancel_requested->exchange(false);
     window.phase = WindowPhase::Running;
-    window.step = 0;
+    window.step = InstallStep::Checking;
     SendMessageW(window.progress_bar, PBM_SETPOS, 0, 0);
     show_step(window);
 

@@ -184,7 +184,7 @@ std::unique_ptr<InstallerWindow> create_installer_window(const ManifestSource& m
     window->log = std::move(shared.log);
     window->operations = &operations;
     window->phase = WindowPhase::Running;
-    window->step = 0;
+    window->step = InstallStep::Checking;
     window->dpi = dpi;
 
     SendMessageW(window->progress_bar, PBM_SETRANGE32, 0, 1000);

@@ -68,7 +68,8 @@ LRESULT on_install_step(InstallerWindow& window, WPARAM wparam) {
     window.step = step_from_message(wparam);
     if (window.phase == WindowPhase::Running) show_step(window);
     // The bar is full while the archive is unpacked and the app's installer runs.
-    if (window.step == 3 || window.step == 4) set_progress(window, 1000);
+    if (window.step == InstallStep::Unpacking || window.step == InstallStep::Installing)
+        set_progress(window, 1000);
     return 0;
 }
 
@@ -115,7 +116,7 @@ void show_step(InstallerWindow& window) {
     ShowWindow(window.details_box, SW_HIDE);
     set_text(window.cancel_button, "Cancel");
     ShowWindow(window.cancel_button, SW_SHOW);
-    EnableWindow(window.cancel_button, window.step != 4);
+    EnableWindow(window.cancel_button, window.step != InstallStep::Installing);
     ShowWindow(window.try_again_button, SW_HIDE);
     repaint_after_handler(window);
 }

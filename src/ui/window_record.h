@@ -43,7 +43,7 @@ struct InstallerWindow {
     UniqueHandle worker;  // the current attempt's thread; empty when there is none
     std::uint32_t dpi = BASE_DPI;
     WindowPhase phase = WindowPhase::Running;
-    std::uint8_t step = 0;
+    InstallStep step = InstallStep::Checking;
 
     // Set while one of the window procedure's handlers runs on this record; the messages
     // its Win32 calls send meanwhile go to DefWindowProcW.

@@ -11,6 +11,7 @@
 #include "base/version.h"
 #include "windows/error_text.h"
 #include "windows/file_access.h"
+#include "windows/portable/file_messages.h"
 #include "windows/unique_handle.h"
 #include "windows/wide_text.h"
 
@@ -57,15 +58,14 @@ Status write_whole(HANDLE file, const std::string& path, const char* data, std::
 Status copy_local_file(const std::string& source_path, const ChunkConsumer& consumer) {
     UniqueFile source = open_for_reading(source_path);
     if (!source) {
-        return fail(fill_template("Could not read {}: {}", {source_path, last_os_error_text()}));
+        return fail(unreadable_file_message(source_path, last_os_error_text()));
     }
     const auto buffer = make_transfer_buffer();
     for (;;) {
         DWORD read = 0;
         if (!ReadFile(source.get(), buffer.get(), static_cast<DWORD>(TRANSFER_BUFFER_SIZE), &read,
                       nullptr)) {
-            return fail(
-                fill_template("Could not read {}: {}", {source_path, last_os_error_text()}));
+            return fail(unreadable_file_message(source_path, last_os_error_text()));
         }
         if (read == 0) return {};
         if (!consumer(buffer.get(), read)) return fail("stopped");
@@ -129,7 +129,7 @@ Status download_to_file(const DownloadSource& source, const std::string& destina
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        return fail(fill_template("Could not create {}: {}", {destination, last_os_error_text()}));
+        return fail(uncreatable_path_message(destination, last_os_error_text()));
     }
 
     std::uint64_t total = 0;

@@ -34,13 +34,9 @@ std::uint32_t open_relative(HANDLE parent, std::wstring_view name, ACCESS_MASK a
                             ULONG options, UniqueHandle& opened) {
     for (;;) {
         const ULONG attributes = object_attributes.load();
-        HANDLE handle = nullptr;
-        const NTSTATUS status =
-            call_open(parent, name, access, attributes, options | FILE_OPEN_REPARSE_POINT, handle);
-        if (NT_SUCCESS(status)) {
-            opened.reset(handle);
-            return ERROR_SUCCESS;
-        }
+        const NTSTATUS status = call_open(parent, name, access, attributes,
+                                          options | FILE_OPEN_REPARSE_POINT, *opened.put());
+        if (NT_SUCCESS(status)) return ERROR_SUCCESS;
         // The plain mapping would say "access denied", which hides that it is on its way out.
         if (status == STATUS_DELETE_PENDING_CODE) return ERROR_DELETE_PENDING;
         const ULONG error = RtlNtStatusToDosError(status);

@@ -63,17 +63,15 @@ class BcryptSha256 final : public Sha256 {
 }  // namespace
 
 Result<std::unique_ptr<Sha256>> start_sha256() {
-    BCRYPT_ALG_HANDLE raw_algorithm = nullptr;
+    UniqueBcryptAlgorithm algorithm;
     NTSTATUS status =
-        BCryptOpenAlgorithmProvider(&raw_algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+        BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0);
     if (!succeeded(status)) return fail(status_text(status));
-    UniqueBcryptAlgorithm algorithm(raw_algorithm);
 
     // With no object buffer, CNG allocates and frees the hash object's memory itself.
-    BCRYPT_HASH_HANDLE raw_hash = nullptr;
-    status = BCryptCreateHash(algorithm.get(), &raw_hash, nullptr, 0, nullptr, 0, 0);
+    UniqueBcryptHash hash;
+    status = BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0);
     if (!succeeded(status)) return fail(status_text(status));
-    UniqueBcryptHash hash(raw_hash);
 
     return std::unique_ptr<Sha256>(
         std::make_unique<BcryptSha256>(std::move(algorithm), std::move(hash)));

@@ -8,6 +8,7 @@
 #include "base/text.h"
 #include "windows/environment.h"
 #include "windows/file_system.h"
+#include "windows/portable/file_messages.h"
 
 namespace vantile {
 namespace {
@@ -32,7 +33,7 @@ Result<std::string> create_staging_folder() {
         fill_template(".vantile-desktop-staging-{}-{}", {process_id_text(), std::to_string(ticks)});
     const std::string staging = join_path(*temporary, name);
     if (DWORD error = create_folder_with_parents(staging)) {
-        return fail(fill_template("Could not create {}: {}", {staging, failure_text(error)}));
+        return fail(uncreatable_path_message(staging, failure_text(error)));
     }
     return staging;
 }

@@ -25,12 +25,18 @@ class UniqueResource {
     }
     ~UniqueResource() { reset(); }
 
-    Type get() const { return value_; }
-    explicit operator bool() const { return value_ != Traits::invalid(); }
-    Type release() { return std::exchange(value_, Traits::invalid()); }
-    void reset(Type value = Traits::invalid()) {
+    Type get() const noexcept { return value_; }
+    explicit operator bool() const noexcept { return value_ != Traits::invalid(); }
+    Type release() noexcept { return std::exchange(value_, Traits::invalid()); }
+    void reset(Type value = Traits::invalid()) noexcept {
         if (value_ != Traits::invalid()) Traits::close(value_);
         value_ = value;
+    }
+    // For a call that returns the resource through an out-parameter: releases what is held
+    // and hands out the empty slot.
+    Type* put() noexcept {
+        reset();
+        return &value_;
     }
 
   private:

@@ -8,13 +8,14 @@
 #include "windows/child_process.h"
 #include "windows/file_access.h"
 #include "windows/file_system.h"
+#include "windows/portable/file_messages.h"
 
 namespace vantile {
 
 Status unpack_archive(const std::string& tar_path, const std::string& archive_path,
                       const std::string& unpack_folder) {
     if (DWORD error = create_folder_with_parents(unpack_folder)) {
-        return fail(fill_template("Could not create {}: {}", {unpack_folder, failure_text(error)}));
+        return fail(uncreatable_path_message(unpack_folder, failure_text(error)));
     }
     const std::string moved_name = fill_template(".vantile-archive-{}.zip", {process_id_text()});
     const std::string moved_path = join_path(unpack_folder, moved_name);

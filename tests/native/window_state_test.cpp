@@ -16,19 +16,20 @@ AttemptReport report_of(InstallOutcome outcome, bool leftover = false) {
 }
 
 TEST(StatusText, HasOneWholeTextPerStep) {
-    EXPECT_EQ(status_text(0), "Checking this computer\u2026");
-    EXPECT_EQ(status_text(1), "Checking for the latest Vantile\u2026");
-    EXPECT_EQ(status_text(2), "Downloading Vantile\u2026");
-    EXPECT_EQ(status_text(3), "Unpacking Vantile\u2026");
-    EXPECT_EQ(status_text(4), "Installing Vantile\u2026");
+    EXPECT_EQ(status_text(InstallStep::Checking), "Checking this computer\u2026");
+    EXPECT_EQ(status_text(InstallStep::ReadingManifest), "Checking for the latest Vantile\u2026");
+    EXPECT_EQ(status_text(InstallStep::Downloading), "Downloading Vantile\u2026");
+    EXPECT_EQ(status_text(InstallStep::Unpacking), "Unpacking Vantile\u2026");
+    EXPECT_EQ(status_text(InstallStep::Installing), "Installing Vantile\u2026");
 }
 
 TEST(StepFromMessage, TakesAnOutOfRangeIndexAsChecking) {
-    EXPECT_EQ(step_from_message(0), 0);
-    EXPECT_EQ(step_from_message(4), 4);
-    EXPECT_EQ(step_from_message(5), 0);
-    EXPECT_EQ(step_from_message(static_cast<std::uintptr_t>(-1)), 0);
-    EXPECT_EQ(step_from_message(0x104), 0);  // not cut down to its low byte
+    EXPECT_EQ(step_from_message(0), InstallStep::Checking);
+    EXPECT_EQ(step_from_message(2), InstallStep::Downloading);
+    EXPECT_EQ(step_from_message(4), InstallStep::Installing);
+    EXPECT_EQ(step_from_message(5), InstallStep::Checking);
+    EXPECT_EQ(step_from_message(static_cast<std::uintptr_t>(-1)), InstallStep::Checking);
+    EXPECT_EQ(step_from_message(0x104), InstallStep::Checking);  // not cut down to its low byte
 }
 
 TEST(ResultText, HeadlinesByOutcome) {
@@ -73,18 +74,18 @@ TEST(ResultText, JoinsLinesWithCarriageReturnLineFeed) {
 TEST(PhaseTable, CloseRequests) {
     struct Case {
         WindowPhase phase;
-        std::uint8_t step;
+        InstallStep step;
         CloseAction action;
     };
     const Case cases[] = {
-        {WindowPhase::Running, 0, CloseAction::RequestCancel},
-        {WindowPhase::Running, 2, CloseAction::RequestCancel},
-        {WindowPhase::Running, 3, CloseAction::RequestCancel},
-        {WindowPhase::Running, 4, CloseAction::Nothing},
-        {WindowPhase::Cancelling, 2, CloseAction::Nothing},
-        {WindowPhase::Cancelling, 4, CloseAction::Nothing},
-        {WindowPhase::Finished, 4, CloseAction::Destroy},
-        {WindowPhase::Finished, 0, CloseAction::Destroy},
+        {WindowPhase::Running, InstallStep::Checking, CloseAction::RequestCancel},
+        {WindowPhase::Running, InstallStep::Downloading, CloseAction::RequestCancel},
+        {WindowPhase::Running, InstallStep::Unpacking, CloseAction::RequestCancel},
+        {WindowPhase::Running, InstallStep::Installing, CloseAction::Nothing},
+        {WindowPhase::Cancelling, InstallStep::Downloading, CloseAction::Nothing},
+        {WindowPhase::Cancelling, InstallStep::Installing, CloseAction::Nothing},
+        {WindowPhase::Finished, InstallStep::Installing, CloseAction::Destroy},
+        {WindowPhase::Finished, InstallStep::Checking, CloseAction::Destroy},
     };
     for (const Case& c : cases)
         EXPECT_EQ(close_action(c.phase, c.step), c.action)

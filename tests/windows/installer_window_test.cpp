@@ -169,7 +169,7 @@ TEST_F(InstallerWindowTest, StartsHiddenWithTheFiveControlsInOrder) {
     EXPECT_EQ(SendMessageW(window_->progress_bar, PBM_GETRANGE, TRUE, 0), 0);
     EXPECT_EQ(SendMessageW(window_->progress_bar, PBM_GETRANGE, FALSE, 0), 1000);
     EXPECT_EQ(window_->phase, WindowPhase::Running);
-    EXPECT_EQ(window_->step, 0);
+    EXPECT_EQ(window_->step, InstallStep::Checking);
     EXPECT_FALSE(window_->worker);
 }
 

@@ -7,46 +7,42 @@
 
 namespace vantile {
 
-std::uint8_t step_from_message(std::uintptr_t value) {
-    return value < static_cast<std::uintptr_t>(INSTALL_STEP_COUNT)
-               ? static_cast<std::uint8_t>(value)
-               : 0;
+InstallStep step_from_message(std::uintptr_t value) {
+    return value < static_cast<std::uintptr_t>(INSTALL_STEP_COUNT) ? static_cast<InstallStep>(value)
+                                                                   : InstallStep::Checking;
 }
 
-std::string status_text(std::uint8_t step) {
+std::string status_text(InstallStep step) {
     switch (step) {
-        case 1:
+        case InstallStep::Checking:
+            break;
+        case InstallStep::ReadingManifest:
             return "Checking for the latest Vantile\u2026";
-        case 2:
+        case InstallStep::Downloading:
             return "Downloading Vantile\u2026";
-        case 3:
+        case InstallStep::Unpacking:
             return "Unpacking Vantile\u2026";
-        case 4:
+        case InstallStep::Installing:
             return "Installing Vantile\u2026";
-        default:
-            return "Checking this computer\u2026";
     }
+    return "Checking this computer\u2026";
 }
 
 std::string result_headline(const InstallOutcome& outcome) {
     if (const auto* installed = std::get_if<Installed>(&outcome))
-        return fill_template("Vantile {} is installed, and it is opening now.",
-                             {installed->version});
+        return installed_headline(installed->version);
     if (std::holds_alternative<Failed>(outcome)) return "Vantile could not be installed.";
     return "The install was cancelled.";
 }
 
 std::vector<std::string> result_details_lines(const AttemptReport& report) {
+    // The headline already tells the outcome; a failure adds its step and message.
     std::vector<std::string> lines;
-    std::size_t told_by_headline = 1;
     if (const auto* failed = std::get_if<Failed>(&report.outcome)) {
         lines.push_back(fill_template("The step that failed: {}.", {display_name(failed->step)}));
         lines.push_back(failed->message);
-        told_by_headline = 2;
     }
-    std::vector<std::string> report_text = report_lines(report);
-    for (std::size_t index = told_by_headline; index < report_text.size(); ++index)
-        lines.push_back(std::move(report_text[index]));
+    for (std::string& line : report_text(report).leftover_lines) lines.push_back(std::move(line));
     return lines;
 }
 
@@ -59,7 +55,7 @@ std::string join_details_lines(const std::vector<std::string>& lines) {
     return text;
 }
 
-CloseAction close_action(WindowPhase phase, std::uint8_t step) {
+CloseAction close_action(WindowPhase phase, InstallStep step) {
     switch (phase) {
         case WindowPhase::Finished:
             return CloseAction::Destroy;
@@ -68,7 +64,7 @@ CloseAction close_action(WindowPhase phase, std::uint8_t step) {
         case WindowPhase::Running:
             break;
     }
-    if (step == static_cast<std::uint8_t>(InstallStep::Installing)) return CloseAction::Nothing;
+    if (step == InstallStep::Installing) return CloseAction::Nothing;
     return CloseAction::RequestCancel;
 }
 

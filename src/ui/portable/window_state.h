@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "flow/install_step.h"
 #include "flow/outcome_report.h"
 
 namespace vantile {
@@ -15,17 +16,17 @@ enum class WindowPhase : std::uint8_t {
     Finished = 2,    // the attempt is over and its result is shown
 };
 
-// The step index a worker message carries; anything out of range counts as Checking.
-std::uint8_t step_from_message(std::uintptr_t value);
+// The step a worker message carries; anything out of range counts as Checking.
+InstallStep step_from_message(std::uintptr_t value);
 
-// The status label's text while a step runs ("Checking this computer…" for step 0).
-std::string status_text(std::uint8_t step);
+// The status label's text while a step runs ("Checking this computer…" for Checking).
+std::string status_text(InstallStep step);
 
 // The status label's text when an attempt is over.
 std::string result_headline(const InstallOutcome& outcome);
 
-// The details box's lines: the headline's own lines (for a failure, the failed step and
-// the message), then the report's lines that follow what the headline already says.
+// The details box's lines: for a failure, the failed step and the message; then the
+// report's lines about a folder left behind.
 std::vector<std::string> result_details_lines(const AttemptReport& report);
 
 // Lines joined with CR LF between them and none after the last, as an edit control wants.
@@ -37,7 +38,7 @@ enum class CloseAction {
     RequestCancel,  // ask the worker to stop and hide the window
     Destroy,        // the result is shown: end the window
 };
-CloseAction close_action(WindowPhase phase, std::uint8_t step);
+CloseAction close_action(WindowPhase phase, InstallStep step);
 
 // What the end of an attempt does.
 struct DoneAction {

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "base/result.h"
+#include "windows/portable/file_messages.h"
 #include "flow/verification.h"
 
 namespace vantile {
@@ -26,18 +27,15 @@ using Sha256Digest = std::array<std::uint8_t, SHA256_DIGEST_SIZE>;
 class Sha256 {
   public:
     virtual ~Sha256() = default;
-    [[nodiscard]] virtual Status feed(const std::uint8_t* bytes, std::size_t size) = 0;
-    [[nodiscard]] virtual Result<Sha256Digest> finish() = 0;
+    virtual Status feed(const std::uint8_t* bytes, std::size_t size) = 0;
+    virtual Result<Sha256Digest> finish() = 0;
 };
 
 // A fresh computation with the platform's SHA-256, or the reason it could not start.
-[[nodiscard]] Result<std::unique_ptr<Sha256>> start_sha256();
+Result<std::unique_ptr<Sha256>> start_sha256();
 
 // 64 lower-case hexadecimal digits, two per byte, high nibble first.
 std::string sha256_hex(const Sha256Digest& digest);
-
-// "Could not read {}: {}" with the path and the reason.
-std::string unreadable_file_message(std::string_view path, std::string_view reason);
 
 // Reads up to `capacity` bytes into `buffer`: the count (0 at the end), or the reason.
 using ChunkReader = std::function<Result<std::size_t>(std::uint8_t* buffer, std::size_t capacity)>;
@@ -45,7 +43,6 @@ using ChunkReader = std::function<Result<std::size_t>(std::uint8_t* buffer, std:
 // Hashes everything `read` yields through one zero-filled HASH_BUFFER_SIZE buffer, until a
 // read returns 0 bytes, with a computation the caller started. Any failure becomes
 // "Could not read {}: {}" naming `path`.
-[[nodiscard]] Result<FileDigest> sha256_of_stream(std::string_view path, Sha256& sha256,
-                                                  const ChunkReader& read);
+Result<FileDigest> sha256_of_stream(std::string_view path, Sha256& sha256, const ChunkReader& read);
 
 }  // namespace vantile

@@ -17,10 +17,6 @@ std::string sha256_hex(const Sha256Digest& digest) {
     return text;
 }
 
-std::string unreadable_file_message(std::string_view path, std::string_view reason) {
-    return fill_template("Could not read {}: {}", {path, reason});
-}
-
 Result<FileDigest> sha256_of_stream(std::string_view path, Sha256& sha256,
                                     const ChunkReader& read) {
     std::vector<std::uint8_t> buffer(HASH_BUFFER_SIZE, 0);

@@ -1,0 +1,15 @@
+#pragma once
+// The messages for a file or folder that could not be read or made, said the same way by
+// every step.
+#include <string>
+#include <string_view>
+
+namespace vantile {
+
+// "Could not read {}: {}" with the path and the reason.
+std::string unreadable_file_message(std::string_view path, std::string_view reason);
+
+// "Could not create {}: {}" with the path and the reason.
+std::string uncreatable_path_message(std::string_view path, std::string_view reason);
+
+}  // namespace vantile
