@@ -26,8 +26,6 @@ std::string join_path(std::string_view base, std::string_view component) {
     return out;
 }
 
-namespace {
-
 void append_utf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
@@ -45,6 +43,8 @@ void append_utf8(std::string& out, char32_t cp) {
         out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
 }
+
+namespace {
 
 // Decodes UTF-16; returns false at the first unpaired surrogate when strict.
 bool decode_utf16(std::u16string_view text, std::string& out, bool strict) {

@@ -29,6 +29,8 @@ constexpr char ascii_lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// Appends the code point's UTF-8 bytes (a surrogate gets the three bytes of its value).
+void append_utf8(std::string& out, char32_t code_point);
 // UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
 std::string utf16_to_utf8_lossy(std::u16string_view text);
 // UTF-16 to UTF-8; nothing when the text is not valid UTF-16.

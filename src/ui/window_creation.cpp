@@ -7,6 +7,7 @@
 
 #include "ui/installer_window.h"
 #include "ui/window_procedure.h"
+#include "windows/optional_export.h"
 #include "windows/wide_text.h"
 
 namespace vantile {
@@ -15,9 +16,7 @@ namespace {
 // Functions that newer Windows versions added, looked up afresh on every call.
 template <class Function>
 Function user32_function(const char* name) {
-    HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    if (!user32) return nullptr;
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(user32, name)));
+    return optional_export<Function>(L"user32.dll", name);
 }
 
 using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);

@@ -7,6 +7,8 @@ namespace vantile {
 
 // The variable's value; nothing when it is not set or is not valid Unicode.
 std::optional<std::string> environment_variable(const char* name);
+// The variable's value as Windows holds it, valid Unicode or not; nothing when it is not set.
+std::optional<std::wstring> environment_variable_units(const wchar_t* name);
 
 // The user's temporary folder (GetTempPath2W where Windows has it), ending in a
 // backslash; nothing when Windows cannot report one.

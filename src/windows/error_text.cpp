@@ -61,6 +61,11 @@ std::string os_error_text(std::int32_t code) {
                          lookup_error);
 }
 
+std::string nt_status_text(std::int32_t status) {
+    return os_error_text(
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(status) | NT_STATUS_BIT));
+}
+
 std::string last_os_error_text() {
     return os_error_text(static_cast<std::int32_t>(GetLastError()));
 }

@@ -8,6 +8,8 @@ namespace vantile {
 std::string windows_error_text(std::uint32_t code);
 // After a failed file, folder or process operation: "<text> (os error <code>)".
 std::string os_error_text(std::int32_t code);
+// os_error_text of a failing NTSTATUS, carried in an HRESULT so that ntdll's table has its text.
+std::string nt_status_text(std::int32_t status);
 // os_error_text of the calling thread's last error.
 std::string last_os_error_text();
 

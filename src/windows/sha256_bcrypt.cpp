@@ -12,12 +12,8 @@
 namespace vantile {
 namespace {
 
-// A failing NTSTATUS is shown as the HRESULT that carries it, so os_error_text finds its text
-// in ntdll's table.
 std::string status_text(NTSTATUS status) {
-    constexpr std::uint32_t NT_STATUS_BIT = 0x10000000;
-    return os_error_text(
-        static_cast<std::int32_t>(static_cast<std::uint32_t>(status) | NT_STATUS_BIT));
+    return nt_status_text(status);
 }
 
 bool succeeded(NTSTATUS status) {

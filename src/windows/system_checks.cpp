@@ -4,7 +4,10 @@
 
 #include <vector>
 
+#include "base/text.h"
+#include "windows/environment.h"
 #include "windows/file_access.h"
+#include "windows/optional_export.h"
 #include "windows/system_check_parts.h"
 #include "windows/wide_text.h"
 
@@ -16,13 +19,6 @@ constexpr ULONG VERSION_RECORD_SIZE = 276;
 static_assert(sizeof(OSVERSIONINFOW) == VERSION_RECORD_SIZE);
 
 constexpr LONG STATUS_SUCCESS_VALUE = 0;
-
-template <class Function>
-Function module_export(const wchar_t* module_name, const char* export_name) {
-    HMODULE module = GetModuleHandleW(module_name);
-    if (!module) return nullptr;
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, export_name)));
-}
 
 }  // namespace
 
@@ -44,19 +40,7 @@ Architecture architecture_from(IsWow64Process2Function is_wow64_process2) {
 }
 
 std::optional<std::wstring> system_root_variable() {
-    std::vector<wchar_t> buffer(MAX_PATH + 1);
-    for (;;) {
-        SetLastError(ERROR_SUCCESS);
-        DWORD length = GetEnvironmentVariableW(L"SystemRoot", buffer.data(),
-                                               static_cast<DWORD>(buffer.size()));
-        if (length == 0) {
-            if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
-            return std::wstring();
-        }
-        // A value that fits comes back as its length; otherwise the size it needs.
-        if (length < buffer.size()) return std::wstring(buffer.data(), length);
-        buffer.resize(length);
-    }
+    return environment_variable_units(L"SystemRoot");
 }
 
 std::string exact_path_text(std::wstring_view path) {
@@ -73,9 +57,7 @@ std::string exact_path_text(std::wstring_view path) {
         }
         // Everything before the unpaired surrogate is valid UTF-16 and converts exactly.
         text += from_wide(path.substr(start, i - start));
-        text.push_back(static_cast<char>(0xE0 | (unit >> 12)));
-        text.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
-        text.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+        append_utf8(text, unit);  // the three bytes a surrogate would have in UTF-8
         start = i + 1;
     }
     text += from_wide(path.substr(start));
@@ -84,7 +66,7 @@ std::string exact_path_text(std::wstring_view path) {
 
 Status check_windows_build() {
     const std::uint32_t build =
-        windows_build_number(module_export<RtlGetVersionFunction>(L"ntdll.dll", "RtlGetVersion"));
+        windows_build_number(optional_export<RtlGetVersionFunction>(L"ntdll.dll", "RtlGetVersion"));
     if (!windows_build_supported(build)) return fail(old_windows_message(build));
     return {};
 }
@@ -103,7 +85,7 @@ Result<std::string> locate_system_tar() {
 Architecture detect_architecture() {
     // Looked up anew on every call: Windows before 10 1709 has no IsWow64Process2.
     return architecture_from(
-        module_export<IsWow64Process2Function>(L"kernel32.dll", "IsWow64Process2"));
+        optional_export<IsWow64Process2Function>(L"kernel32.dll", "IsWow64Process2"));
 }
 
 }  // namespace vantile
