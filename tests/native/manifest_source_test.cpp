@@ -14,7 +14,6 @@ TEST(ManifestSourceConstants, DefaultAddressLiesUnderTheReleaseBase) {
     EXPECT_EQ(DEFAULT_MANIFEST_ADDRESS,
               "https://releases.mirrowfold.example/s3-mirrowfold-upgrade-3/vantile/desktop/"
               "metadata.json");
-    EXPECT_EQ(MANIFEST_SIZE_LIMIT, 1048576u);
 }
 
 TEST(ManifestSourceFromEnvironment, AbsentOrEmptyMeansTheDefaultAddress) {

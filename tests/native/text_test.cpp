@@ -2,6 +2,10 @@
 
 #include "base/text.h"
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
 namespace vantile {
 namespace {
 
@@ -10,6 +14,60 @@ TEST(FillTemplate, FillsPlaceholdersInOrder) {
               "Could not create C:\\x: Access is denied. (os error 5)");
     EXPECT_EQ(fill_template("no placeholder", {"unused"}), "no placeholder");
     EXPECT_EQ(fill_template("{} and {}", {"one"}), "one and {}");
+}
+
+// One row per kind of text: ASCII, two-, three- and four-byte UTF-8, and UTF-16 that is not
+// valid Unicode (unpaired surrogates, which only the lossy direction accepts).
+TEST(Utf16AndUtf8, ConvertExactlyBothWays) {
+    struct Case {
+        std::u16string utf16;
+        std::string lossy;                  // what utf16_to_utf8_lossy gives
+        std::optional<std::string> strict;  // what utf16_to_utf8_strict gives
+    };
+    const Case cases[] = {
+        {u"", "", ""},
+        {u"C:\\Temp\\", "C:\\Temp\\", "C:\\Temp\\"},
+        {u"\u00e9t\u00e9", "\xc3\xa9t\xc3\xa9", "\xc3\xa9t\xc3\xa9"},
+        {u"\u20ac\uffff", "\xe2\x82\xac\xef\xbf\xbf", "\xe2\x82\xac\xef\xbf\xbf"},
+        {u"\U0001F600", "\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},
+        {std::u16string{u'a', char16_t(0xD800)}, "a\xef\xbf\xbd", std::nullopt},
+        {std::u16string{char16_t(0xDC00), u'b'},
+         "\xef\xbf\xbd"
+         "b",
+         std::nullopt},
+        {std::u16string{char16_t(0xDC00), char16_t(0xD800)}, "\xef\xbf\xbd\xef\xbf\xbd",
+         std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(utf16_to_utf8_lossy(c.utf16), c.lossy) << c.lossy;
+        EXPECT_EQ(utf16_to_utf8_strict(c.utf16), c.strict) << c.lossy;
+        if (c.strict) {
+            EXPECT_EQ(utf8_to_utf16(*c.strict), c.utf16) << c.lossy;
+        }
+    }
+}
+
+TEST(AppendUtf8, WritesEachCodePointInTheShortestForm) {
+    struct Case {
+        char32_t code_point;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {U'\0', std::string(1, '\0')},
+        {0x7F, "\x7f"},
+        {0x80, "\xc2\x80"},
+        {0x7FF, "\xdf\xbf"},
+        {0x800, "\xe0\xa0\x80"},
+        {0xD800, "\xed\xa0\x80"},
+        {0xFFFD, "\xef\xbf\xbd"},
+        {0x10000, "\xf0\x90\x80\x80"},
+        {0x10FFFF, "\xf4\x8f\xbf\xbf"},
+    };
+    for (const Case& c : cases) {
+        std::string out = "x";
+        append_utf8(out, c.code_point);
+        EXPECT_EQ(out, "x" + c.bytes) << static_cast<std::uint32_t>(c.code_point);
+    }
 }
 
 }  // namespace

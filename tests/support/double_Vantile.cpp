@@ -14,6 +14,7 @@
 #include <string>
 
 #include "support_text.h"
+#include "windows/unique_handle.h"
 
 using support::environment;
 using support::utf8;
@@ -57,12 +58,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     text += "stdin=" + handle_name(STD_INPUT_HANDLE) + "\n";
     text += "stdout=" + handle_name(STD_OUTPUT_HANDLE) + "\n";
     text += "stderr=" + handle_name(STD_ERROR_HANDLE) + "\n";
-    HANDLE file = CreateFileW(record_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
+    vantile::UniqueFile file(CreateFileW(record_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                         nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) {
         DWORD written = 0;
-        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        CloseHandle(file);
+        WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     }
 
     const std::wstring pause_until = environment(L"VANTILE_TEST_PAUSE_UNTIL", &present);

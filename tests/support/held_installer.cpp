@@ -9,6 +9,7 @@
 #include <string>
 
 #include "support_text.h"
+#include "windows/unique_handle.h"
 
 using support::environment;
 
@@ -24,9 +25,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const std::wstring hold = environment(L"VANTILE_TEST_HOLD");
     const std::wstring held = environment(L"VANTILE_TEST_HELD");
     if (!held.empty()) {
-        HANDLE file = CreateFileW(held.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        vantile::UniqueFile(CreateFileW(held.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     }
     for (int waited = 0; exists(hold) && waited < 120000; waited += 50) Sleep(50);
     const std::wstring code = environment(L"VANTILE_TEST_EXIT_CODE");

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "support_text.h"
+#include "windows/unique_handle.h"
 
 using support::utf8;
 
@@ -241,18 +242,15 @@ int dpi_changed(UINT dpi, const RECT& suggested) {
     if (!main) return fail("no window");
     DWORD process_id = 0;
     GetWindowThreadProcessId(main, &process_id);
-    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, process_id);
+    vantile::UniqueHandle process(
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, process_id));
     if (!process) return fail("OpenProcess");
-    void* remote =
-        VirtualAllocEx(process, nullptr, sizeof(RECT), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    if (!remote) {
-        CloseHandle(process);
-        return fail("VirtualAllocEx");
-    }
-    WriteProcessMemory(process, remote, &suggested, sizeof(suggested), nullptr);
+    void* remote = VirtualAllocEx(process.get(), nullptr, sizeof(RECT), MEM_COMMIT | MEM_RESERVE,
+                                  PAGE_READWRITE);
+    if (!remote) return fail("VirtualAllocEx");
+    WriteProcessMemory(process.get(), remote, &suggested, sizeof(suggested), nullptr);
     send(main, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(remote));
-    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-    CloseHandle(process);
+    VirtualFreeEx(process.get(), remote, 0, MEM_RELEASE);
     return ok();
 }
 
@@ -299,9 +297,8 @@ int error_box(bool dismiss) {
 }
 
 int lock() {
-    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"Local\\VantileInstall");
-    print(std::string("{\"held\": ") + boolean(mutex != nullptr) + "}");
-    if (mutex) CloseHandle(mutex);
+    vantile::UniqueHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, L"Local\\VantileInstall"));
+    print(std::string("{\"held\": ") + boolean(static_cast<bool>(mutex)) + "}");
     return 0;
 }
 

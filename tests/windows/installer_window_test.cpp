@@ -23,6 +23,10 @@
 namespace vantile {
 namespace {
 
+// The main window's style: a caption with the system menu and a minimise box, no more.
+constexpr LONG CAPTION_SYSTEM_MENU_MINIMIZE = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+static_assert(CAPTION_SYSTEM_MENU_MINIMIZE == 0x00CA0000);
+
 class RecordingLog final : public LineLog {
   public:
     void write_line(std::string_view) override {}
@@ -134,7 +138,7 @@ TEST_F(InstallerWindowTest, StartsHiddenWithTheFiveControlsInOrder) {
     EXPECT_FALSE(IsWindowVisible(main));
     EXPECT_EQ(text_of(main), "Install Vantile");
     const LONG style = GetWindowLongW(main, GWL_STYLE);
-    EXPECT_EQ(style & 0x00CA0000, 0x00CA0000);
+    EXPECT_EQ(style & CAPTION_SYSTEM_MENU_MINIMIZE, CAPTION_SYSTEM_MENU_MINIMIZE);
     EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_VISIBLE), 0);
 
     struct Expected {
@@ -145,11 +149,14 @@ TEST_F(InstallerWindowTest, StartsHiddenWithTheFiveControlsInOrder) {
         int id;
     };
     const Expected controls[] = {
-        {window_->status_label, L"Static", "", 0x50000080, 0},
-        {window_->progress_bar, L"msctls_progress32", "", 0x50000000, 0},
-        {window_->details_box, L"Edit", "", 0x40200844, 0},
-        {window_->cancel_button, L"Button", "Cancel", 0x50010001, ID_CANCEL_BUTTON},
-        {window_->try_again_button, L"Button", "Try again", 0x40010000, ID_TRY_AGAIN_BUTTON},
+        {window_->status_label, L"Static", "", WS_CHILD | WS_VISIBLE | SS_NOPREFIX, 0},
+        {window_->progress_bar, L"msctls_progress32", "", WS_CHILD | WS_VISIBLE, 0},
+        {window_->details_box, L"Edit", "",
+         WS_CHILD | WS_VSCROLL | ES_READONLY | ES_AUTOVSCROLL | ES_MULTILINE, 0},
+        {window_->cancel_button, L"Button", "Cancel",
+         WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, ID_CANCEL_BUTTON},
+        {window_->try_again_button, L"Button", "Try again", WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON,
+         ID_TRY_AGAIN_BUTTON},
     };
     HWND child = GetWindow(main, GW_CHILD);
     for (const Expected& expected : controls) {
@@ -211,7 +218,7 @@ TEST(InstallerWindowDpi, OuterRectangleIsTheScaledClientAreaCentredInTheWorkArea
     const ScreenEdges area{0, 0, 1280, 1024};
     for (std::uint32_t dpi : {96u, 120u, 144u}) {
         RECT expected{0, 0, client_rect(dpi).width, client_rect(dpi).height};
-        AdjustWindowRectExForDpi(&expected, 0x00CA0000, FALSE, 0, dpi);
+        AdjustWindowRectExForDpi(&expected, CAPTION_SYSTEM_MENU_MINIMIZE, FALSE, 0, dpi);
         const std::int32_t width = expected.right - expected.left;
         const std::int32_t height = expected.bottom - expected.top;
         EXPECT_EQ(window_rect_for_dpi(dpi, area),

@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "base/scope_exit.h"
 #include "base/text.h"
 #include "windows/environment.h"
+#include "windows/unique_handle.h"
 #include "windows/wide_text.h"
 
 namespace vantile::testing_support {
@@ -30,26 +32,24 @@ inline bool exists(const std::string& path) {
 }
 
 inline void write_file(const std::string& path, const std::string& content) {
-    HANDLE file = CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    UniqueFile file(CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file) << path;
     DWORD written = 0;
-    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
     ASSERT_EQ(written, content.size()) << path;
 }
 
 inline std::optional<std::string> read_file(const std::string& path) {
-    HANDLE file = CreateFileW(to_wide(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    UniqueFile file(CreateFileW(to_wide(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+    if (!file) return std::nullopt;
     std::string content;
     char chunk[4096];
     DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0)
+    while (ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0)
         content.append(chunk, read);
-    CloseHandle(file);
     return content;
 }
 
@@ -76,12 +76,12 @@ inline void remove_tree_plainly(const std::string& path) {
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((wide + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
+        ScopeExit end_search([search] { FindClose(search); });
         do {
             std::wstring name = found.cFileName;
             if (name != L"." && name != L"..")
                 remove_tree_plainly(join_path(path, from_wide(name)));
         } while (FindNextFileW(search, &found));
-        FindClose(search);
     }
     RemoveDirectoryW(wide.c_str());
 }

@@ -72,6 +72,10 @@ TEST_F(WindowSinkTest, BeginStepPostsTheStepAndLogsItsName) {
     EXPECT_EQ(current, InstallStep::Downloading);
     EXPECT_EQ(posted(), (std::vector<Posted>{{WM_INSTALL_STEP, 2, 0}}));
     EXPECT_EQ(lines_, (std::vector<std::string>{"Downloading Vantile\u2026"}));
+}
+
+// The numbers are part of the window's contract with the window probe and other tools.
+TEST(WindowMessages, AreTheFirstThreeApplicationMessages) {
     EXPECT_EQ(WM_INSTALL_STEP, 0x8001u);
     EXPECT_EQ(WM_INSTALL_PROGRESS, 0x8002u);
     EXPECT_EQ(WM_INSTALL_DONE, 0x8003u);

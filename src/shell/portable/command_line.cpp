@@ -4,66 +4,73 @@
 
 namespace vantile {
 
-std::vector<std::u16string> split_command_line(std::u16string_view line) {
-    std::vector<std::u16string> arguments;
-    size_t i = 0;
-    // The program's name ends at the first space or tab outside quotes; quotes are only removed.
-    {
-        std::u16string name;
-        bool quoted = false;
-        for (; i < line.size(); ++i) {
-            char16_t c = line[i];
-            if (c == u'"') {
-                quoted = !quoted;
-            } else if (!quoted && (c == u' ' || c == u'\t')) {
-                break;
-            } else {
-                name.push_back(c);
-            }
-        }
-        arguments.push_back(std::move(name));
+namespace {
+
+bool is_blank(char16_t c) {
+    return c == u' ' || c == u'\t';
+}
+
+// The program's name ends at the first space or tab outside quotes; quotes are only removed.
+std::u16string read_program_name(std::u16string_view line, std::size_t& i) {
+    std::u16string name;
+    bool quoted = false;
+    for (; i < line.size() && (quoted || !is_blank(line[i])); ++i) {
+        if (line[i] == u'"')
+            quoted = !quoted;
+        else
+            name.push_back(line[i]);
     }
-    while (true) {
-        while (i < line.size() && (line[i] == u' ' || line[i] == u'\t')) ++i;
-        if (i >= line.size()) break;
-        std::u16string argument;
-        bool quoted = false;
-        while (i < line.size()) {
-            char16_t c = line[i];
-            if (!quoted && (c == u' ' || c == u'\t')) break;
-            if (c == u'\\') {
-                size_t slashes = 0;
-                while (i < line.size() && line[i] == u'\\') {
-                    ++slashes;
-                    ++i;
-                }
-                if (i < line.size() && line[i] == u'"') {
-                    argument.append(slashes / 2, u'\\');
-                    if (slashes % 2 == 1) {
-                        argument.push_back(u'"');
-                        ++i;
-                    }
-                } else {
-                    argument.append(slashes, u'\\');
-                }
-                continue;
-            }
-            if (c == u'"') {
-                if (quoted && i + 1 < line.size() && line[i + 1] == u'"') {
-                    argument.push_back(u'"');
-                    i += 2;
-                    continue;
-                }
-                quoted = !quoted;
-                ++i;
-                continue;
-            }
+    return name;
+}
+
+// A run of backslashes: before a quote each pair stands for one backslash and an odd one
+// makes the quote literal; anywhere else they are all literal.
+void read_backslashes(std::u16string_view line, std::size_t& i, std::u16string& argument) {
+    std::size_t slashes = 0;
+    for (; i < line.size() && line[i] == u'\\'; ++i) ++slashes;
+    if (i < line.size() && line[i] == u'"') {
+        argument.append(slashes / 2, u'\\');
+        if (slashes % 2 == 1) {
+            argument.push_back(u'"');
+            ++i;
+        }
+    } else {
+        argument.append(slashes, u'\\');
+    }
+}
+
+// One argument from i to the first space or tab outside quotes; "" inside quotes is a quote.
+std::u16string read_argument(std::u16string_view line, std::size_t& i) {
+    std::u16string argument;
+    bool quoted = false;
+    while (i < line.size() && (quoted || !is_blank(line[i]))) {
+        const char16_t c = line[i];
+        if (c == u'\\') {
+            read_backslashes(line, i, argument);
+        } else if (c == u'"' && quoted && i + 1 < line.size() && line[i + 1] == u'"') {
+            argument.push_back(u'"');
+            i += 2;
+        } else if (c == u'"') {
+            quoted = !quoted;
+            ++i;
+        } else {
             argument.push_back(c);
             ++i;
         }
-        arguments.push_back(std::move(argument));
     }
-    return arguments;
+    return argument;
+}
+
+}  // namespace
+
+std::vector<std::u16string> split_command_line(std::u16string_view line) {
+    std::size_t i = 0;
+    std::vector<std::u16string> arguments{read_program_name(line, i)};
+    for (;;) {
+        while (i < line.size() && is_blank(line[i])) ++i;
+        if (i == line.size()) return arguments;
+        arguments.push_back(read_argument(line, i));
+    }
 }
 
 std::vector<std::string> arguments_after_program(std::u16string_view command_line) {
