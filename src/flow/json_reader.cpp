@@ -346,10 +346,15 @@ class Reader {
         }
     }
 
+    // The four digits after "\u". Input that ends before four characters follow has ended
+    // inside the string, whatever those characters are.
     bool hex_quad(std::uint32_t& unit) {
+        if (end_ - cursor_ < 4) {
+            cursor_ = end_;
+            return fail_here(EOF_IN_STRING);
+        }
         unit = 0;
         for (int i = 0; i < 4; ++i) {
-            if (cursor_ == end_) return fail_here(EOF_IN_STRING);
             const int digit = hex_digit_value(*cursor_++);
             if (digit < 0) return fail_here(INVALID_ESCAPE);
             unit = unit * 16 + static_cast<std::uint32_t>(digit);

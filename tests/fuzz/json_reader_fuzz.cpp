@@ -7,6 +7,7 @@
 //   mkdir -p corpus && grep -v '^#' tests/data/json-vectors.tsv | tail -n +2 |
 //     while IFS=$'\t' read -r id hex rest; do printf '%s' "$hex" | xxd -r -p > corpus/$id; done
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -87,6 +88,13 @@ void check_error(std::string_view input, std::string_view error) {
     if (description.starts_with("EOF") &&
         (feed != std::string_view::npos || column != input.size() - line_start))
         defect("EOF reported before the end", error);
+    // A bad character among the four after "\u" (one not right after a backslash) counts
+    // only when all four are there; input that ends sooner ended inside the string.
+    if (description == "invalid escape" && column > 1 && input[line_start + column - 2] != '\\') {
+        std::size_t u = line_start + column - 2;
+        while (u > 0 && std::isxdigit(static_cast<unsigned char>(input[u]))) --u;
+        if (input.size() - (u + 1) < 4) defect("invalid escape where the input ended", error);
+    }
 }
 
 bool valid_utf8(std::string_view text) {

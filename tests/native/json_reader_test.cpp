@@ -290,6 +290,28 @@ TEST(JsonReader, StringsAtTheEdges) {
     for (const Case& c : cases) EXPECT_EQ(outcome(c.input), c.expected) << c.name;
 }
 
+// Input that ends before four characters follow "\u" has ended inside the string, whatever
+// those characters are; with four or more there, the first non-hex one is the error.
+TEST(JsonReader, EndOfInputInsideAUnicodeEscape) {
+    const Case cases[] = {
+        {"non-hex character, then the end", "\"\\u0g",
+         "err: EOF while parsing a string at line 1 column 5"},
+        {"only non-hex characters", "\"\\uzz",
+         "err: EOF while parsing a string at line 1 column 5"},
+        {"the closing quote among the three", "\"\\u12\"",
+         "err: EOF while parsing a string at line 1 column 6"},
+        {"a line feed, so the end is on the next line", "[\n\"\\u\n",
+         "err: EOF while parsing a string at line 3 column 0"},
+        {"the low half of a pair", "\"\\ud800\\uzz",
+         "err: EOF while parsing a string at line 1 column 11"},
+        {"four characters follow: the non-hex one is the error", "\"\\u0g00",
+         "err: invalid escape at line 1 column 5"},
+        {"four characters follow in the low half", "\"\\ud800\\u0g00",
+         "err: invalid escape at line 1 column 11"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(outcome(c.input), c.expected) << c.name;
+}
+
 TEST(JsonReader, StructureAtTheEdges) {
     const Case cases[] = {
         {"comma right after the opening brace", "{,}",
