@@ -10,7 +10,8 @@ inline constexpr const char* ARCHIVE_FILE_NAME = "vantile-desktop.zip";
 inline constexpr const char* UNPACK_FOLDER_NAME = "zip";
 
 // Runs one attempt through the five steps, removes its staging folder, writes the
-// report's lines to the log and returns the report.
+// report's lines to the log and returns the report. An exception that escapes a step (in
+// practice running out of memory) ends the attempt as a failure of that step.
 AttemptReport run_install_flow(const ManifestSource& source, ProgressSink& sink,
                                InstallOperations& operations);
 

@@ -13,9 +13,9 @@ std::string step_log_text(InstallStep step) {
     return text;
 }
 
-std::string retry_notice(std::uint32_t attempt, std::uint32_t limit) {
+std::string retry_notice(std::uint32_t try_number, std::uint32_t limit) {
     return fill_template("Connection interrupted; retrying ({}/{})...",
-                         {std::to_string(attempt), std::to_string(limit)});
+                         {std::to_string(try_number), std::to_string(limit)});
 }
 
 std::uint32_t progress_position(std::uint64_t received, std::uint64_t expected) {

@@ -18,7 +18,8 @@ class ProgressSink {
     virtual StepAnswer begin_step(InstallStep step, InstallStep& current_step) = 0;
     virtual void log_line(std::string_view text) = 0;
     // A failed try will be repeated: logs the message and the retry notice, then waits.
-    virtual void retrying(std::string_view message, std::uint32_t attempt, std::uint32_t limit) = 0;
+    virtual void retrying(std::string_view message, std::uint32_t try_number,
+                          std::uint32_t limit) = 0;
     // True to go on, false to stop the transfer.
     virtual bool report_progress(std::uint64_t received, std::uint64_t expected) = 0;
     virtual bool is_cancelled() = 0;
@@ -27,7 +28,7 @@ class ProgressSink {
 // The log text of a step that begins: its display name and an ellipsis.
 std::string step_log_text(InstallStep step);
 // "Connection interrupted; retrying (2/3)..."
-std::string retry_notice(std::uint32_t attempt, std::uint32_t limit);
+std::string retry_notice(std::uint32_t try_number, std::uint32_t limit);
 // Per-mille position of a transfer: 0 when nothing is expected, else min(received,
 // expected) * 1000 / expected, rounded down.
 std::uint32_t progress_position(std::uint64_t received, std::uint64_t expected);

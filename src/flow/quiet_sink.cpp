@@ -12,9 +12,9 @@ void QuietSink::log_line(std::string_view text) {
     log_.write_line(text);
 }
 
-void QuietSink::retrying(std::string_view message, std::uint32_t attempt, std::uint32_t limit) {
+void QuietSink::retrying(std::string_view message, std::uint32_t try_number, std::uint32_t limit) {
     log_.write_line(message);
-    log_.write_line(retry_notice(attempt, limit));
+    log_.write_line(retry_notice(try_number, limit));
     pause_(RETRY_PAUSE_MILLISECONDS);
 }
 

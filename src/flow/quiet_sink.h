@@ -16,7 +16,7 @@ class QuietSink final : public ProgressSink {
 
     StepAnswer begin_step(InstallStep step, InstallStep& current_step) override;
     void log_line(std::string_view text) override;
-    void retrying(std::string_view message, std::uint32_t attempt, std::uint32_t limit) override;
+    void retrying(std::string_view message, std::uint32_t try_number, std::uint32_t limit) override;
     bool report_progress(std::uint64_t received, std::uint64_t expected) override;
     bool is_cancelled() override;
 

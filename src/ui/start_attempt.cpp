@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 
-#include <exception>
 #include <string>
 
 #include "base/text.h"
@@ -23,18 +22,9 @@ void log_report(LineLog& log, const AttemptReport& report) {
 
 DWORD WINAPI run_worker_task(void* parameter) {
     std::unique_ptr<WorkerTask> task(static_cast<WorkerTask*>(parameter));
-    AttemptReport report;
-    try {
-        report = run_install_flow(task->manifest_source, task->sink, *task->operations);
-    } catch (const std::exception& error) {
-        // Only running out of memory gets here; a window left waiting for a report that
-        // never comes would stay hidden or stuck, so it gets a failure instead.
-        report.outcome =
-            Failed{fill_template("The installer stopped unexpectedly: {}.", {error.what()}),
-                   task->sink.last_step()};
-        // The flow did not get to log its report; the log must still tell what happened.
-        for (const std::string& line : report_lines(report)) task->sink.log_line(line);
-    }
+    // The flow turns an exception in a step into a failure of that step, so the window
+    // always gets a report.
+    AttemptReport report = run_install_flow(task->manifest_source, task->sink, *task->operations);
     hand_off_report(*task->outcome_slot, task->window, std::move(report));
     return 0;
 }

@@ -14,7 +14,6 @@ WindowSink::WindowSink(std::shared_ptr<std::atomic<bool>> cancel_requested,
 StepAnswer WindowSink::begin_step(InstallStep step, InstallStep& current_step) {
     if (cancel_requested_->load()) return StepAnswer::Cancelled;
     current_step = step;
-    last_step_ = step;
     // A failed post only costs the window one update.
     PostMessageW(window_, WM_INSTALL_STEP, static_cast<WPARAM>(step), 0);
     log_->write_line(step_log_text(step));
@@ -25,9 +24,9 @@ void WindowSink::log_line(std::string_view text) {
     log_->write_line(text);
 }
 
-void WindowSink::retrying(std::string_view message, std::uint32_t attempt, std::uint32_t limit) {
+void WindowSink::retrying(std::string_view message, std::uint32_t try_number, std::uint32_t limit) {
     log_->write_line(message);
-    log_->write_line(retry_notice(attempt, limit));
+    log_->write_line(retry_notice(try_number, limit));
     pause_(RETRY_PAUSE_MILLISECONDS);
 }
 

@@ -22,12 +22,9 @@ class WindowSink final : public ProgressSink {
 
     StepAnswer begin_step(InstallStep step, InstallStep& current_step) override;
     void log_line(std::string_view text) override;
-    void retrying(std::string_view message, std::uint32_t attempt, std::uint32_t limit) override;
+    void retrying(std::string_view message, std::uint32_t try_number, std::uint32_t limit) override;
     bool report_progress(std::uint64_t received, std::uint64_t expected) override;
     bool is_cancelled() override;
-
-    // The last step that was allowed to begin.
-    InstallStep last_step() const { return last_step_; }
 
   private:
     std::shared_ptr<std::atomic<bool>> cancel_requested_;
@@ -36,7 +33,6 @@ class WindowSink final : public ProgressSink {
     Pause pause_;
     // Kept across the download tries of one attempt.
     std::uint32_t last_position_ = 0;
-    InstallStep last_step_ = InstallStep::Checking;
 };
 
 // The worker's last act for the window: store the report, then tell the window, so the

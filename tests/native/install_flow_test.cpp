@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <deque>
 #include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -52,33 +53,40 @@ class FakeComputer final : public InstallOperations {
     std::function<void()> on_unpack;                 // runs while tar.exe runs
     std::function<void(std::uint64_t)> on_progress;  // runs after each chunk
     std::uint64_t last_download_total = 0;
+    std::string throwing_operation;  // this operation runs out of memory
+
+    // Records a call, "<operation> <detail>", and throws where the test asked for it.
+    void enter(const std::string& operation, const std::string& detail = {}) {
+        calls.push_back(detail.empty() ? operation : operation + " " + detail);
+        if (throwing_operation == operation) throw std::bad_alloc();
+    }
 
     Status check_windows_build() override {
-        calls.push_back("check_windows_build");
+        enter("check_windows_build");
         return build_check;
     }
     Result<std::string> locate_system_tar() override {
-        calls.push_back("locate_system_tar");
+        enter("locate_system_tar");
         return tar;
     }
     Architecture detect_architecture() override {
-        calls.push_back("detect_architecture");
+        enter("detect_architecture");
         return architecture;
     }
     Result<std::string> read_manifest(const ManifestSource&) override {
-        calls.push_back("read_manifest");
+        enter("read_manifest");
         if (on_read_manifest) on_read_manifest();
         Result<std::string> next = manifests.front();
         if (manifests.size() > 1) manifests.pop_front();
         return next;
     }
     Result<std::string> create_staging_folder() override {
-        calls.push_back("create_staging_folder");
+        enter("create_staging_folder");
         return staging;
     }
     Status download_to_file(const DownloadSource&, const std::string& destination,
                             const ProgressObserver& observer) override {
-        calls.push_back("download_to_file " + destination);
+        enter("download_to_file", destination);
         Try attempt = downloads.front();
         if (downloads.size() > 1) downloads.pop_front();
         std::uint64_t total = 0;
@@ -91,31 +99,32 @@ class FakeComputer final : public InstallOperations {
         return attempt.result;
     }
     Result<FileDigest> sha256_of_file(const std::string&) override {
-        calls.push_back("sha256_of_file");
+        enter("sha256_of_file");
         std::uint64_t bytes =
             hashed_bytes_override != UINT64_MAX ? hashed_bytes_override : last_download_total;
         return FileDigest{bytes, GOOD_SHA};
     }
     Status unpack_archive(const std::string&, const std::string&,
                           const std::string& folder) override {
-        calls.push_back("unpack_archive " + folder);
+        enter("unpack_archive", folder);
         if (on_unpack) on_unpack();
         return unpack;
     }
     Result<std::string> find_app_executable(const std::string&) override {
-        calls.push_back("find_app_executable");
+        enter("find_app_executable");
         return program;
     }
     Result<std::int32_t> run_app_installer(const std::string&) override {
-        calls.push_back("run_app_installer");
+        enter("run_app_installer");
         if (on_install) on_install();
         return installer_exit;
     }
     std::string installer_exit_message(std::int32_t code) override {
+        enter("installer_exit_message");
         return "installer exit " + std::to_string(code);
     }
     Status remove_staging_folder(const std::string& folder) override {
-        calls.push_back("remove_staging_folder " + folder);
+        enter("remove_staging_folder", folder);
         return removal;
     }
 };
@@ -137,8 +146,9 @@ class RecordingSink final : public ProgressSink {
         return StepAnswer::GoOn;
     }
     void log_line(std::string_view text) override { lines.emplace_back(text); }
-    void retrying(std::string_view message, std::uint32_t attempt, std::uint32_t limit) override {
-        retries.push_back(std::string(message) + " " + std::to_string(attempt) + "/" +
+    void retrying(std::string_view message, std::uint32_t try_number,
+                  std::uint32_t limit) override {
+        retries.push_back(std::string(message) + " " + std::to_string(try_number) + "/" +
                           std::to_string(limit));
     }
     bool report_progress(std::uint64_t received, std::uint64_t) override {
@@ -391,6 +401,73 @@ TEST_F(InstallFlowTest, FailuresOfLaterStepsNameTheirStep) {
             c.staging.ok();
         EXPECT_EQ(c.calls.back().rfind("remove_staging_folder", 0) == 0, staged) << test.name;
     }
+}
+
+// Running out of memory in any operation ends the attempt as a failure of the step that had
+// begun: the report is logged, the exit code is 1, and a staging folder that was made goes.
+TEST_F(InstallFlowTest, AnExceptionInAnyStepFailsThatStepAndStillRemovesStaging) {
+    struct Case {
+        const char* operation;
+        InstallStep step;
+        bool staged;  // the staging folder had been made when it threw
+    };
+    const std::vector<Case> cases = {
+        {"check_windows_build", InstallStep::Checking, false},
+        {"detect_architecture", InstallStep::Checking, false},
+        {"read_manifest", InstallStep::ReadingManifest, false},
+        {"create_staging_folder", InstallStep::Downloading, false},
+        {"download_to_file", InstallStep::Downloading, true},
+        {"sha256_of_file", InstallStep::Downloading, true},
+        {"unpack_archive", InstallStep::Unpacking, true},
+        {"find_app_executable", InstallStep::Unpacking, true},
+        {"run_app_installer", InstallStep::Installing, true},
+        {"installer_exit_message", InstallStep::Installing, true},
+    };
+    const std::string staging = "C:\\Temp\\.vantile-desktop-staging-1-2";
+    for (const Case& test : cases) {
+        FakeComputer c;
+        RecordingSink s;
+        c.manifests = {manifest_json(100)};
+        c.downloads = {{{100}, {}}};
+        c.installer_exit = 3;  // so that the exit message is asked for
+        c.throwing_operation = test.operation;
+        AttemptReport report = run_install_flow(ADDRESS_SOURCE, s, c);
+        ASSERT_TRUE(std::holds_alternative<Failed>(report.outcome)) << test.operation;
+        EXPECT_EQ(std::get<Failed>(report.outcome).step, test.step) << test.operation;
+        EXPECT_EQ(exit_code_for(report.outcome), 1) << test.operation;
+        EXPECT_FALSE(report.leftover_folder) << test.operation;
+        ASSERT_GE(s.lines.size(), 2u) << test.operation;
+        EXPECT_EQ(std::vector<std::string>(s.lines.end() - 2, s.lines.end()),
+                  (std::vector<std::string>{
+                      fill_template("Vantile could not be installed. The step that failed: {}.",
+                                    {display_name(test.step)}),
+                      "The installer stopped unexpectedly: std::bad_alloc."}))
+            << test.operation;
+        // The operation that threw is the last one before the removal, if any.
+        if (test.staged) {
+            ASSERT_GE(c.calls.size(), 2u) << test.operation;
+            EXPECT_EQ(c.calls.back(), "remove_staging_folder " + staging) << test.operation;
+            EXPECT_EQ(c.calls[c.calls.size() - 2].rfind(test.operation, 0), 0u) << test.operation;
+        } else {
+            EXPECT_EQ(c.calls.back(), test.operation) << test.operation;
+        }
+    }
+}
+
+TEST_F(InstallFlowTest, AnExceptionWhileRemovingStagingLeavesItNamedAndKeepsTheOutcome) {
+    computer.throwing_operation = "remove_staging_folder";
+    AttemptReport report = run();
+    ASSERT_TRUE(std::holds_alternative<Installed>(report.outcome));
+    EXPECT_EQ(report.leftover_folder, "C:\\Temp\\.vantile-desktop-staging-1-2");
+    EXPECT_EQ(report.removal_error, "The installer stopped unexpectedly: std::bad_alloc.");
+    ASSERT_GE(sink.lines.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(sink.lines.end() - 4, sink.lines.end()),
+              (std::vector<std::string>{
+                  "Vantile 1.4.0 is installed, and it is opening now.",
+                  "Temporary files remain at C:\\Temp\\.vantile-desktop-staging-1-2.",
+                  "Vantile was installed and can be used.",
+                  "Close anything using that folder, then remove it. The installer stopped "
+                  "unexpectedly: std::bad_alloc."}));
 }
 
 TEST(QuietSinkTest, WritesStepAndRetryLinesAndPausesTwoSeconds) {
