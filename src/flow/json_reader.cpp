@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <limits>
 #include <numeric>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -60,10 +61,6 @@ constexpr std::array<bool, 256> PLAIN_STRING_BYTE = [] {
     for (int byte = 0x20; byte < 0x80; ++byte) plain[byte] = byte != '"' && byte != '\\';
     return plain;
 }();
-
-bool is_digit(char c) {
-    return c >= '0' && c <= '9';
-}
 
 int hex_digit_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -208,7 +205,7 @@ class Reader {
                 ++cursor_;
                 return object(out.data.emplace<JsonObject>(), depth + 1);
             default:
-                if (*cursor_ == '-' || is_digit(*cursor_)) return number(out);
+                if (*cursor_ == '-' || is_ascii_digit(*cursor_)) return number(out);
                 return fail_at_next(EXPECTED_VALUE);
         }
     }
@@ -381,85 +378,117 @@ class Reader {
         return true;
     }
 
+    // Where the parts of a number lie, as its grammar is read.
+    struct NumberText {
+        const char* start = nullptr;  // the minus sign or the first digit
+        bool negative = false;
+        const char* integer_begin = nullptr;
+        const char* integer_end = nullptr;
+        const char* mantissa_end = nullptr;  // just after the fraction, if there is one
+        bool integral = true;                // neither a fraction nor an exponent
+        std::int64_t exponent = 0;
+        bool vanishes = false;  // the exponent is so far below zero that the value is zero
+    };
+
+    // A number in steps: its integer part, fraction and exponent as the grammar has them;
+    // then its value, an integer when it is one that fits, else a double.
     bool number(JsonValue& out) {
-        const char* const start = cursor_;
-        const bool negative = *cursor_ == '-';
-        if (negative) ++cursor_;
+        NumberText text;
+        text.start = cursor_;
+        if (!integer_part(text) || !fraction_part(text) || !exponent_part(text)) return false;
+        if (text.vanishes) {
+            out.data = text.negative ? -0.0 : 0.0;
+            return true;
+        }
+        if (text.integral && integer(out, text)) return true;
+        return floating_point(out, text);
+    }
+
+    // An optional minus, then 0 alone or digits that do not start with 0.
+    bool integer_part(NumberText& text) {
+        text.negative = *cursor_ == '-';
+        if (text.negative) ++cursor_;
         if (cursor_ == end_) return fail_here(EOF_IN_VALUE);
-        const char* const integer_begin = cursor_;
+        text.integer_begin = cursor_;
         const char first = *cursor_++;
         if (first == '0') {
-            if (cursor_ != end_ && is_digit(*cursor_)) return fail_at_next(INVALID_NUMBER);
-        } else if (is_digit(first)) {
-            while (cursor_ != end_ && is_digit(*cursor_)) ++cursor_;
+            if (cursor_ != end_ && is_ascii_digit(*cursor_)) return fail_at_next(INVALID_NUMBER);
+        } else if (is_ascii_digit(first)) {
+            skip_digits();
         } else {
             return fail_here(INVALID_NUMBER);
         }
-        const char* const integer_end = cursor_;
-        bool integral = true;
+        text.integer_end = cursor_;
+        return true;
+    }
+
+    // Optional: a point and at least one digit.
+    bool fraction_part(NumberText& text) {
         if (cursor_ != end_ && *cursor_ == '.') {
             ++cursor_;
             if (cursor_ == end_) return fail_here(EOF_IN_VALUE);
-            if (!is_digit(*cursor_)) return fail_at_next(INVALID_NUMBER);
-            while (cursor_ != end_ && is_digit(*cursor_)) ++cursor_;
-            integral = false;
+            if (!is_ascii_digit(*cursor_)) return fail_at_next(INVALID_NUMBER);
+            skip_digits();
+            text.integral = false;
         }
-        const char* const mantissa_end = cursor_;
-        std::int64_t exponent = 0;
-        if (cursor_ != end_ && (*cursor_ == 'e' || *cursor_ == 'E')) {
-            ++cursor_;
-            bool negative_exponent = false;
-            if (cursor_ != end_ && (*cursor_ == '+' || *cursor_ == '-')) {
-                negative_exponent = *cursor_ == '-';
-                ++cursor_;
-            }
-            if (cursor_ == end_) return fail_here(EOF_IN_VALUE);
-            if (!is_digit(*cursor_++)) return fail_here(INVALID_NUMBER);
-            std::int32_t magnitude = cursor_[-1] - '0';
-            constexpr std::int32_t limit = std::numeric_limits<std::int32_t>::max();
-            while (cursor_ != end_ && is_digit(*cursor_)) {
-                const int digit = *cursor_++ - '0';
-                if (magnitude > limit / 10 || (magnitude == limit / 10 && digit > limit % 10)) {
-                    // An exponent this long is out of reach for any double: a growing one
-                    // overflows as soon as that is certain, a shrinking one gives zero.
-                    const bool zero = std::all_of(integer_begin, mantissa_end,
-                                                  [](char c) { return c == '0' || c == '.'; });
-                    if (!negative_exponent && !zero) return fail_here(NUMBER_OUT_OF_RANGE);
-                    while (cursor_ != end_ && is_digit(*cursor_)) ++cursor_;
-                    out.data = negative ? -0.0 : 0.0;
-                    return true;
-                }
-                magnitude = magnitude * 10 + digit;
-            }
-            exponent = negative_exponent ? -std::int64_t{magnitude} : magnitude;
-            integral = false;
-        }
-        if (integral && integer(out, negative, integer_begin, integer_end)) return true;
-
-        double number = 0;
-        const auto [last, error] = std::from_chars(start, cursor_, number);
-        if (error == std::errc::result_out_of_range) {
-            // Out of range either way; only a value above the largest double is an error.
-            if (decimal_order(integer_begin, integer_end, mantissa_end, exponent) > 0)
-                return fail_here(NUMBER_OUT_OF_RANGE);
-            number = negative ? -0.0 : 0.0;
-        } else if (error != std::errc{} || last != cursor_) {
-            return fail_here(INVALID_NUMBER);  // not reached: the grammar was checked above
-        }
-        out.data = number;
+        text.mantissa_end = cursor_;
         return true;
+    }
+
+    // Optional: "e" or "E", a sign if any, and at least one digit.
+    bool exponent_part(NumberText& text) {
+        if (cursor_ == end_ || (*cursor_ != 'e' && *cursor_ != 'E')) return true;
+        ++cursor_;
+        text.integral = false;
+        bool negative = false;
+        if (cursor_ != end_ && (*cursor_ == '+' || *cursor_ == '-')) {
+            negative = *cursor_ == '-';
+            ++cursor_;
+        }
+        if (cursor_ == end_) return fail_here(EOF_IN_VALUE);
+        if (!is_ascii_digit(*cursor_)) return fail_at_next(INVALID_NUMBER);
+        if (const std::optional<std::int32_t> magnitude = exponent_magnitude()) {
+            text.exponent = negative ? -std::int64_t{*magnitude} : *magnitude;
+            return true;
+        }
+        // An exponent this long is out of reach for any double: a growing one overflows as
+        // soon as that is certain, a shrinking one gives zero.
+        const bool zero = std::all_of(text.integer_begin, text.mantissa_end,
+                                      [](char c) { return c == '0' || c == '.'; });
+        if (!negative && !zero) return fail_here(NUMBER_OUT_OF_RANGE);
+        skip_digits();
+        text.vanishes = true;
+        return true;
+    }
+
+    // The exponent's digits as a 32-bit value; nothing when they do not fit, with the cursor
+    // just past the digit that would not.
+    std::optional<std::int32_t> exponent_magnitude() {
+        constexpr std::int32_t limit = std::numeric_limits<std::int32_t>::max();
+        std::int32_t magnitude = 0;
+        while (cursor_ != end_ && is_ascii_digit(*cursor_)) {
+            const int digit = *cursor_++ - '0';
+            if (magnitude > limit / 10 || (magnitude == limit / 10 && digit > limit % 10))
+                return std::nullopt;
+            magnitude = magnitude * 10 + digit;
+        }
+        return magnitude;
+    }
+
+    void skip_digits() {
+        while (cursor_ != end_ && is_ascii_digit(*cursor_)) ++cursor_;
     }
 
     // Stores an integer that fits its kind; false when it must become a double instead
     // (too large, or minus zero).
-    static bool integer(JsonValue& out, bool negative, const char* digits, const char* end) {
+    static bool integer(JsonValue& out, const NumberText& text) {
         std::uint64_t magnitude = 0;
-        for (const char* p = digits; p != end; ++p) {
+        for (const char* p = text.integer_begin; p != text.integer_end; ++p) {
             const auto digit = static_cast<std::uint64_t>(*p - '0');
             if (magnitude > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return false;
             magnitude = magnitude * 10 + digit;
         }
-        if (!negative) {
+        if (!text.negative) {
             out.data = magnitude;
             return true;
         }
@@ -470,13 +499,28 @@ class Reader {
         return true;
     }
 
+    // Stores the number as a double; one beyond the largest double is an error, one below
+    // the smallest is zero.
+    bool floating_point(JsonValue& out, const NumberText& text) {
+        double number = 0;
+        const auto [last, error] = std::from_chars(text.start, cursor_, number);
+        if (error == std::errc::result_out_of_range) {
+            if (decimal_order(text) > 0) return fail_here(NUMBER_OUT_OF_RANGE);
+            number = text.negative ? -0.0 : 0.0;
+        } else if (error != std::errc{} || last != cursor_) {
+            return fail_here(INVALID_NUMBER);  // not reached: the grammar was checked above
+        }
+        out.data = number;
+        return true;
+    }
+
     // The power of ten of the leading significant digit of a number that is not zero.
-    static std::int64_t decimal_order(const char* integer_begin, const char* integer_end,
-                                      const char* mantissa_end, std::int64_t exponent) {
-        if (*integer_begin != '0') return exponent + (integer_end - integer_begin) - 1;
-        const char* p = integer_end + 1;  // the first fraction digit
-        while (p < mantissa_end && *p == '0') ++p;
-        return exponent - (p - integer_end);
+    static std::int64_t decimal_order(const NumberText& text) {
+        if (*text.integer_begin != '0')
+            return text.exponent + (text.integer_end - text.integer_begin) - 1;
+        const char* p = text.integer_end + 1;  // the first fraction digit
+        while (p < text.mantissa_end && *p == '0') ++p;
+        return text.exponent - (p - text.integer_end);
     }
 
     const char* begin_;
