@@ -22,6 +22,32 @@ constexpr DWORD DISPOSITION_IGNORE_READONLY_ATTRIBUTE = 0x10;
 constexpr DWORD RENAME_REPLACE_IF_EXISTS = 0x1;
 constexpr DWORD RENAME_POSIX_SEMANTICS = 0x2;
 
+// How many names (hard links) the open entry has; 0 when that cannot be read.
+DWORD link_count(HANDLE entry) {
+    FILE_STANDARD_INFO standard{};
+    if (!GetFileInformationByHandleEx(entry, FileStandardInfo, &standard, sizeof(standard)))
+        return 0;
+    return standard.NumberOfLinks;
+}
+
+// Clears the read-only attribute of an entry whose only name this is. Attributes belong to
+// the file, not to the name: a file with other names, which may lie outside, keeps them.
+void clear_read_only_of_sole_name(HANDLE entry) {
+    FILE_BASIC_INFO basic{};
+    if (!GetFileInformationByHandleEx(entry, FileBasicInfo, &basic, sizeof(basic)) ||
+        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) == 0 || link_count(entry) != 1)
+        return;
+    UniqueHandle writable;
+    if (open_relative(entry, L"", FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+                      FILE_SYNCHRONOUS_IO_NONALERT, writable) != ERROR_SUCCESS)
+        return;
+    FILE_BASIC_INFO cleared{};  // zero times leave them unchanged
+    cleared.FileAttributes =
+        basic.FileAttributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
+    if (cleared.FileAttributes == 0) cleared.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(writable.get(), FileBasicInfo, &cleared, sizeof(cleared));
+}
+
 }  // namespace
 
 std::string failure_text(DWORD error) {
@@ -60,19 +86,7 @@ DWORD mark_for_deletion(HANDLE entry) {
         error != ERROR_INVALID_FUNCTION)
         return error;
 
-    FILE_BASIC_INFO basic{};
-    if (GetFileInformationByHandleEx(entry, FileBasicInfo, &basic, sizeof(basic)) &&
-        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        UniqueHandle writable;
-        if (open_relative(entry, L"", FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
-                          FILE_SYNCHRONOUS_IO_NONALERT, writable) == ERROR_SUCCESS) {
-            FILE_BASIC_INFO cleared{};  // zero times leave them unchanged
-            cleared.FileAttributes =
-                basic.FileAttributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
-            if (cleared.FileAttributes == 0) cleared.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-            SetFileInformationByHandle(writable.get(), FileBasicInfo, &cleared, sizeof(cleared));
-        }
-    }
+    clear_read_only_of_sole_name(entry);
     FILE_DISPOSITION_INFO classic{TRUE};
     if (SetFileInformationByHandle(entry, FileDispositionInfo, &classic, sizeof(classic)))
         return ERROR_SUCCESS;

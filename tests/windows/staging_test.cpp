@@ -694,5 +694,47 @@ TEST_F(Removal, AStagingFolderThatIsItselfALinkIsNotWalked) {
     if (exists(staging)) remove_link(staging);
 }
 
+// ---- Hard links ----
+
+// Attributes belong to the file, not to its name: a hard link in the staging folder to a file
+// outside never changes that file. Its name goes where that needs no attribute change.
+TEST_F(Removal, AHardLinkToAFileOutsideNeverChangesIt) {
+    struct HardLinkCase {
+        const char* name;
+        bool read_only;
+    };
+    for (const HardLinkCase& test :
+         {HardLinkCase{"read-only", true}, HardLinkCase{"writable", false}}) {
+        SCOPED_TRACE(test.name);
+        ScratchFolder outside("outside");
+        const std::string file = outside / "precious.txt";
+        write_file(file, "keep me");
+        if (test.read_only) {
+            ASSERT_TRUE(SetFileAttributesW(to_wide(file).c_str(), FILE_ATTRIBUTE_READONLY));
+        }
+        const DWORD attributes_before = GetFileAttributesW(to_wide(file).c_str());
+        const std::string staging = build_tree();
+        const std::string link = join_path(staging, "zip\\hard-link.txt");
+        ASSERT_TRUE(CreateHardLinkW(to_wide(link).c_str(), to_wide(file).c_str(), nullptr))
+            << GetLastError();
+
+        Status removed = remove_staging_folder(staging);
+        // Without POSIX deletion (as under Wine) a read-only name cannot go without clearing
+        // the attribute, so it stays and the folder is reported.
+        if (test.read_only && running_under_wine()) {
+            ASSERT_FALSE(removed);
+            EXPECT_EQ(removed.error(), os_error_text(ERROR_ACCESS_DENIED));
+            EXPECT_TRUE(exists(link));
+        } else {
+            EXPECT_TRUE(removed) << removed.error();
+            EXPECT_FALSE(exists(staging));
+        }
+        EXPECT_EQ(GetFileAttributesW(to_wide(file).c_str()), attributes_before);
+        EXPECT_EQ(read_file(file), "keep me");
+        if (exists(staging)) remove_tree_plainly(staging);
+        SetFileAttributesW(to_wide(file).c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+}
+
 }  // namespace
 }  // namespace vantile

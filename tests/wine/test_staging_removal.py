@@ -8,6 +8,7 @@ so a test can change the live staging folder from Linux before the removal runs.
 import os
 import pathlib
 import shutil
+import stat
 import subprocess
 import tempfile
 import unittest
@@ -23,6 +24,7 @@ STILL_USABLE = "Vantile was installed and can be used."
 # What Windows says for a reparse point met while opening (no text in Wine's tables).
 REPARSE_POINT_TEXT = "(os error 4395)"
 SHARING_VIOLATION_TEXT = "(os error 32)"
+ACCESS_DENIED_TEXT = "(os error 5)"
 # Wine sets LOCALAPPDATA afresh in every process, whatever the Linux side says.
 WINE_LOCAL_APP_DATA = "C:\\users\\%s\\AppData\\Local" % harness.TEMP_DIR.parent.name
 
@@ -140,6 +142,36 @@ class StagingThroughTheProgram(unittest.TestCase):
         self.assertTrue((outside / "empty").is_dir())
         for link in links:
             self.assertTrue(link.is_symlink() or not link.exists(), link)
+
+    def test_a_hard_link_never_changes_the_file_outside(self):
+        # Attributes belong to the file, not to its name: clearing read-only on a hard link
+        # inside the staging folder would clear it on the file outside as well.
+        outside = self.work / "outside"
+        outside.mkdir()
+        read_only, writable = outside / "read-only.txt", outside / "writable.txt"
+        read_only.write_text("keep me")
+        read_only.chmod(0o444)
+        writable.write_text("keep me too")
+        writable_mode = stat.S_IMODE(writable.stat().st_mode)
+        manifest = self.write_release(entries={"resources/main.js": "code"})
+
+        process, staging = self.start_paused(manifest)
+        os.link(writable, staging / "zip" / "writable-link")
+        os.link(read_only, staging / "zip" / "resources" / "read-only-link")
+        code = self.finish(process)
+
+        # The read-only name cannot go without clearing the attribute, so it stays and the
+        # folder is reported as left over; the install stands.
+        log = harness.read_log()
+        self.assertEqual(code, 0, log)
+        self.assertEqual(log[-4:-1], [INSTALLED, f"Temporary files remain at {harness.windows_path(staging)}.",
+                                      STILL_USABLE])
+        self.assertTrue(log[-1].startswith("Close anything using that folder, then remove it. "))
+        self.assertTrue(log[-1].endswith(ACCESS_DENIED_TEXT), log[-1])
+        self.assertEqual(stat.S_IMODE(read_only.stat().st_mode), 0o444)
+        self.assertEqual(read_only.read_text(), "keep me")
+        self.assertEqual(stat.S_IMODE(writable.stat().st_mode), writable_mode)
+        self.assertEqual(writable.read_text(), "keep me too")
 
     def test_a_file_held_open_leaves_the_folder_and_the_install_stands(self):
         manifest = self.write_release(entries={"resources/main.js": "code"})
