@@ -44,7 +44,8 @@ std::optional<std::string> temporary_folder() {
         length = GetTempPathW(MAX_PATH + 1, buffer);
     }
     if (length == 0 || length > MAX_PATH + 1) return std::nullopt;
-    return from_wide(std::wstring_view(buffer, length));
+    // Exact, so that the staging folder and the log are made in this very folder.
+    return from_wide_exact(std::wstring_view(buffer, length));
 }
 
 }  // namespace vantile

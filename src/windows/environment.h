@@ -11,7 +11,7 @@ std::optional<std::string> environment_variable(const char* name);
 std::optional<std::wstring> environment_variable_units(const wchar_t* name);
 
 // The user's temporary folder (GetTempPath2W where Windows has it), ending in a
-// backslash; nothing when Windows cannot report one.
+// backslash and converted exactly (from_wide_exact); nothing when Windows cannot report one.
 std::optional<std::string> temporary_folder();
 
 }  // namespace vantile

@@ -24,8 +24,4 @@ Architecture architecture_from(IsWow64Process2Function is_wow64_process2);
 // SystemRoot exactly as the environment holds it; nothing when it is not set.
 std::optional<std::wstring> system_root_variable();
 
-// UTF-16 from Windows as UTF-8 that to_wide turns back into the very same units: an unpaired
-// surrogate keeps its own three-byte form (WTF-8) instead of becoming U+FFFD.
-std::string exact_path_text(std::wstring_view path);
-
 }  // namespace vantile

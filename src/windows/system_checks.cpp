@@ -4,7 +4,6 @@
 
 #include <vector>
 
-#include "base/text.h"
 #include "windows/environment.h"
 #include "windows/file_access.h"
 #include "windows/optional_export.h"
@@ -43,27 +42,6 @@ std::optional<std::wstring> system_root_variable() {
     return environment_variable_units(L"SystemRoot");
 }
 
-std::string exact_path_text(std::wstring_view path) {
-    std::string text;
-    text.reserve(path.size());
-    std::size_t start = 0;  // the first unit not yet converted
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        const wchar_t unit = path[i];
-        if (unit < 0xD800 || unit > 0xDFFF) continue;
-        if (unit <= 0xDBFF && i + 1 < path.size() && path[i + 1] >= 0xDC00 &&
-            path[i + 1] <= 0xDFFF) {
-            ++i;  // a proper pair
-            continue;
-        }
-        // Everything before the unpaired surrogate is valid UTF-16 and converts exactly.
-        text += from_wide(path.substr(start, i - start));
-        append_utf8(text, unit);  // the three bytes a surrogate would have in UTF-8
-        start = i + 1;
-    }
-    text += from_wide(path.substr(start));
-    return text;
-}
-
 Status check_windows_build() {
     const std::uint32_t build =
         windows_build_number(optional_export<RtlGetVersionFunction>(L"ntdll.dll", "RtlGetVersion"));
@@ -75,10 +53,10 @@ Result<std::string> locate_system_tar() {
     // Read as Windows holds it, so a value that is not valid Unicode still names the same folder.
     std::optional<std::wstring> system_root = system_root_variable();
     std::string root_text;
-    if (system_root) root_text = exact_path_text(*system_root);
+    if (system_root) root_text = from_wide_exact(*system_root);
     const std::string tar_path = system_tar_path(system_root ? &root_text : nullptr);
     // The message shows an unpaired surrogate as U+FFFD; the path itself keeps it.
-    if (!is_existing_file(tar_path)) return fail(missing_tar_message(from_wide(to_wide(tar_path))));
+    if (!is_existing_file(tar_path)) return fail(missing_tar_message(display_text(tar_path)));
     return tar_path;
 }
 

@@ -174,6 +174,41 @@ TEST(StagingFolder, UnderAFileFailsWithTheFolderAndTheReason) {
     EXPECT_EQ(staging.error().substr(staging.error().size() - suffix.size()), suffix);
 }
 
+// Wine exports this; a Windows build does not.
+bool running_under_wine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// A temporary folder whose name is not valid UTF-16 is still that very folder: the staging
+// folder goes inside it, and no look-alike folder with U+FFFD is made anywhere.
+TEST(StagingFolder, UnderATemporaryFolderWithAnUnpairedSurrogateIsInThatFolder) {
+    ScratchFolder scratch("temp");
+    const std::wstring tmp = to_wide(scratch.path()) + L"\\lone\xD800surrogate\\";
+    ScopedEnvironment tmp_variable(L"TMP", tmp);
+    ScopedEnvironment temp_variable(L"TEMP", tmp);
+    const std::optional<std::string> temporary = temporary_folder();
+    ASSERT_TRUE(temporary);
+    EXPECT_EQ(to_wide(*temporary), tmp);
+
+    Result<std::string> staging = create_staging_folder();
+    if (running_under_wine()) {
+        // Wine has no Unix name for such a folder; the message shows the surrogate as U+FFFD.
+        ASSERT_FALSE(staging);
+        EXPECT_EQ(staging.error().rfind("Could not create " + scratch.path() +
+                                            "\\lone\uFFFDsurrogate\\.vantile-desktop-staging-",
+                                        0),
+                  0u)
+            << staging.error();
+    } else {
+        ASSERT_TRUE(staging) << staging.error();
+        EXPECT_EQ(to_wide(staging.value()).rfind(tmp, 0), 0u);
+        EXPECT_NE(GetFileAttributesW(to_wide(staging.value()).c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+    EXPECT_EQ(GetFileAttributesW(to_wide(scratch / "lone\uFFFDsurrogate").c_str()),
+              INVALID_FILE_ATTRIBUTES)
+        << "no look-alike folder is made";
+}
+
 TEST(StagingFolder, WithoutATemporaryFolderTheAttemptFailsPlainly) {
     // A TMP longer than a path may be leaves Windows without a temporary folder to report.
     const std::wstring too_long = L"C:\\" + std::wstring(300, L'a') + L"\\";
@@ -555,11 +590,6 @@ TEST_F(Removal, AFolderTheSystemOpensThroughALinkIsNeverWalked) {
 }
 
 // ---- Real links ----
-
-// Wine exports this; a Windows build does not.
-bool running_under_wine() {
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
 
 std::optional<std::string> unix_path(const std::string& path) {
     using UnixName = char*(CDECL*)(LPCWSTR);

@@ -259,7 +259,7 @@ TEST_F(LocateSystemTar, SystemRootIsReadExactly) {
     EXPECT_EQ(odd_located.error(), missing("C:\\odd\xEF\xBF\xBDroot\\System32\\tar.exe"));
 }
 
-TEST(ExactPathText, TurnsBackIntoTheSameUnits) {
+TEST(FromWideExact, TurnsBackIntoTheSameUnits) {
     const std::wstring cases[] = {
         L"",
         L"C:\\Windows",
@@ -271,12 +271,12 @@ TEST(ExactPathText, TurnsBackIntoTheSameUnits) {
         L"reversed pair\xDE00\xD83D",
     };
     for (const std::wstring& path : cases) {
-        EXPECT_EQ(to_wide(exact_path_text(path)), path);
+        EXPECT_EQ(to_wide(from_wide_exact(path)), path);
     }
     // Valid text is plain UTF-8.
-    EXPECT_EQ(exact_path_text(L"C:\\\x00DC\xD83D\xDE00"), "C:\\\xC3\x9C\xF0\x9F\x98\x80");
+    EXPECT_EQ(from_wide_exact(L"C:\\\x00DC\xD83D\xDE00"), "C:\\\xC3\x9C\xF0\x9F\x98\x80");
     // An unpaired surrogate keeps its own three bytes.
-    EXPECT_EQ(exact_path_text(L"a\xD800z"), "a\xED\xA0\x80z");
+    EXPECT_EQ(from_wide_exact(L"a\xD800z"), "a\xED\xA0\x80z");
 }
 
 }  // namespace
