@@ -3,7 +3,10 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -20,12 +23,15 @@ constexpr DWORD REPARSE_POINT_ENCOUNTERED = 4395;
 constexpr int REMOVAL_TRIES = 50;
 constexpr size_t LISTING_BUFFER_BYTES = 16 * 1024;
 
+std::atomic<tree_removal_testing::ListingFunction> listing_function{&GetFileInformationByHandleEx};
+
 // A folder being walked, with the name the system gives it, so that an entry which the system
 // opened through a link (as Wine does with Unix links) is recognised before it is touched.
 struct OpenFolder {
     UniqueHandle handle;
     std::wstring system_name;
     bool full_listing = false;  // FileFullDirectoryInfo where the file-id listing is refused
+    bool mid_listing = false;   // a pass over its entries is under way: go on, do not restart
 };
 
 struct ListedEntry {
@@ -112,106 +118,122 @@ FolderOpen open_sub_folder(const OpenFolder& parent, std::wstring_view name, Ope
     return FolderOpen::Opened;
 }
 
-// Reads the next batch of a folder's entries ("." and ".." left out). `more` tells whether
-// the listing may go on.
-DWORD list_batch(OpenFolder& folder, bool restart, std::vector<std::uint64_t>& buffer,
-                 std::vector<ListedEntry>& entries, bool& more) {
-    entries.clear();
-    more = false;
+// One batch of a folder's listing, read into a buffer that every batch reuses.
+struct ListingBatch {
+    std::vector<std::uint64_t> buffer =
+        std::vector<std::uint64_t>(LISTING_BUFFER_BYTES / sizeof(std::uint64_t));
+    std::vector<ListedEntry> entries;  // "." and ".." left out
+    bool more = false;                 // the listing may go on after this batch
+};
+
+// The information class for the folder's next batch.
+FILE_INFO_BY_HANDLE_CLASS listing_class(const OpenFolder& folder) {
+    if (folder.full_listing)
+        return folder.mid_listing ? FileFullDirectoryInfo : FileFullDirectoryRestartInfo;
+    return folder.mid_listing ? FileIdBothDirectoryInfo : FileIdBothDirectoryRestartInfo;
+}
+
+// Fills the buffer with the folder's next batch. A file system without the file-id listing
+// refuses it when a pass begins; the folder is then listed in full from there on.
+DWORD read_batch(OpenFolder& folder, std::vector<std::uint64_t>& buffer) {
     const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t));
-    BOOL listed = FALSE;
-    if (!folder.full_listing) {
-        listed = GetFileInformationByHandleEx(
-            folder.handle.get(), restart ? FileIdBothDirectoryRestartInfo : FileIdBothDirectoryInfo,
-            buffer.data(), bytes);
-        if (!listed && restart) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
-                error == ERROR_INVALID_FUNCTION || error == ERROR_INVALID_LEVEL)
-                folder.full_listing = true;
-        }
+    if (listing_function.load()(folder.handle.get(), listing_class(folder), buffer.data(), bytes))
+        return ERROR_SUCCESS;
+    const DWORD error = GetLastError();
+    const bool refused = error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+                         error == ERROR_INVALID_FUNCTION || error == ERROR_INVALID_LEVEL;
+    if (folder.full_listing || folder.mid_listing || !refused) return error;
+    folder.full_listing = true;
+    return read_batch(folder, buffer);
+}
+
+// The entries of a batch of `Record`s, chained by their next-entry offsets.
+template <class Record>
+void collect_entries(const std::vector<std::uint64_t>& buffer, std::vector<ListedEntry>& entries) {
+    const auto* batch = reinterpret_cast<const unsigned char*>(buffer.data());
+    for (std::size_t offset = 0;;) {
+        const auto* record = reinterpret_cast<const Record*>(batch + offset);
+        const std::wstring_view name(record->FileName, record->FileNameLength / sizeof(wchar_t));
+        if (name != L"." && name != L"..")
+            entries.push_back({std::wstring(name), record->FileAttributes});
+        if (record->NextEntryOffset == 0) return;
+        offset += record->NextEntryOffset;
     }
-    if (folder.full_listing) {
-        listed = GetFileInformationByHandleEx(
-            folder.handle.get(), restart ? FileFullDirectoryRestartInfo : FileFullDirectoryInfo,
-            buffer.data(), bytes);
-    }
-    if (!listed) {
-        const DWORD error = GetLastError();
-        return error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
-    }
-    more = true;
-    const auto* base = reinterpret_cast<const unsigned char*>(buffer.data());
-    for (size_t offset = 0;;) {
-        DWORD next = 0;
-        DWORD attributes = 0;
-        std::wstring_view name;
-        if (folder.full_listing) {
-            const auto* entry = reinterpret_cast<const FILE_FULL_DIR_INFO*>(base + offset);
-            next = entry->NextEntryOffset;
-            attributes = entry->FileAttributes;
-            name = std::wstring_view(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
-        } else {
-            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(base + offset);
-            next = entry->NextEntryOffset;
-            attributes = entry->FileAttributes;
-            name = std::wstring_view(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
-        }
-        if (name != L"." && name != L"..") entries.push_back({std::wstring(name), attributes});
-        if (next == 0) break;
-        offset += next;
-    }
+}
+
+// Reads the folder's next batch of entries; an empty batch without `more` ends the listing.
+DWORD list_batch(OpenFolder& folder, ListingBatch& batch) {
+    batch.entries.clear();
+    batch.more = false;
+    const DWORD error = read_batch(folder, batch.buffer);
+    if (error == ERROR_NO_MORE_FILES) return ERROR_SUCCESS;
+    if (error != ERROR_SUCCESS) return error;
+    batch.more = true;
+    if (folder.full_listing)
+        collect_entries<FILE_FULL_DIR_INFO>(batch.buffer, batch.entries);
+    else
+        collect_entries<FILE_ID_BOTH_DIR_INFO>(batch.buffer, batch.entries);
     return ERROR_SUCCESS;
 }
 
-// Depth first with an explicit stack of open folders; links are deleted, never followed.
+// What became of a batch's entries: an error, or a sub-folder to walk before the rest.
+struct BatchRemoval {
+    DWORD error = ERROR_SUCCESS;
+    std::optional<OpenFolder> sub_folder;
+};
+
+// Deletes the listed entries of `folder` in order. A real sub-folder is not deleted but
+// opened and handed back, to be emptied first; the entries after it wait for a new listing.
+BatchRemoval remove_entries(const OpenFolder& folder, const std::vector<ListedEntry>& entries) {
+    for (const ListedEntry& entry : entries) {
+        const bool is_folder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const bool is_link = (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if (is_folder && !is_link) {
+            OpenFolder child;
+            DWORD error = ERROR_SUCCESS;
+            switch (open_sub_folder(folder, entry.name, child, error)) {
+                case FolderOpen::Gone:
+                    continue;
+                case FolderOpen::Failed:
+                    return {error, std::nullopt};
+                case FolderOpen::Opened:
+                    return {ERROR_SUCCESS, std::move(child)};
+                case FolderOpen::NotWalkable:
+                    break;  // deleted as an entry, like a link
+            }
+        }
+        if (DWORD error = with_retries(ERROR_SHARING_VIOLATION,
+                                       [&] { return delete_entry(folder, entry.name); }))
+            return {error, std::nullopt};
+    }
+    return {};
+}
+
+// Depth first, with the open folders on a stack (each above its parent); links are deleted,
+// never followed. The top folder is listed a batch at a time; a batch either leads into a
+// sub-folder, or leaves more to list, or was the last, and then the emptied folder goes.
 DWORD remove_tree(OpenFolder root) {
     std::vector<OpenFolder> stack;
     stack.push_back(std::move(root));
-    std::vector<std::uint64_t> buffer(LISTING_BUFFER_BYTES / sizeof(std::uint64_t));
-    std::vector<ListedEntry> entries;
-    bool restart = true;
+    ListingBatch batch;
     while (!stack.empty()) {
-        OpenFolder folder = std::move(stack.back());
-        stack.pop_back();
-        bool more = false;
-        if (DWORD error = list_batch(folder, restart, buffer, entries, more)) return error;
+        OpenFolder& folder = stack.back();
+        if (DWORD error = list_batch(folder, batch)) return error;
+        BatchRemoval removal = remove_entries(folder, batch.entries);
+        if (removal.error != ERROR_SUCCESS) return removal.error;
 
-        bool descended = false;
-        for (const ListedEntry& entry : entries) {
-            const bool is_folder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            const bool is_link = (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-            if (is_folder && !is_link) {
-                OpenFolder child;
-                DWORD error = ERROR_SUCCESS;
-                const FolderOpen opened = open_sub_folder(folder, entry.name, child, error);
-                if (opened == FolderOpen::Gone) continue;
-                if (opened == FolderOpen::Failed) return error;
-                if (opened == FolderOpen::Opened) {
-                    // The rest of this folder is listed afresh once the sub-folder is gone.
-                    stack.push_back(std::move(folder));
-                    stack.push_back(std::move(child));
-                    descended = true;
-                    break;
-                }
-            }
-            if (DWORD error = with_retries(ERROR_SHARING_VIOLATION,
-                                           [&] { return delete_entry(folder, entry.name); }))
+        if (removal.sub_folder) {
+            // The rest of this folder is listed afresh once the sub-folder is gone.
+            folder.mid_listing = false;
+            stack.push_back(std::move(*removal.sub_folder));
+        } else if (batch.more) {
+            folder.mid_listing = true;
+        } else {
+            if (DWORD error =
+                    with_retries(ERROR_DIR_NOT_EMPTY, [&] { return delete_entry(folder, L""); }))
                 return error;
+            stack.pop_back();
         }
-        if (descended) {
-            restart = true;
-            continue;
-        }
-        if (more) {
-            stack.push_back(std::move(folder));
-            restart = false;
-            continue;
-        }
-        if (DWORD error =
-                with_retries(ERROR_DIR_NOT_EMPTY, [&] { return delete_entry(folder, L""); }))
-            return error;
-        restart = true;
     }
     return ERROR_SUCCESS;
 }
@@ -256,4 +278,11 @@ Status remove_staging_folder(const std::string& staging_folder) {
     return {};
 }
 
+namespace tree_removal_testing {
+
+ListingFunction replace_listing_function(ListingFunction function) {
+    return listing_function.exchange(function ? function : &GetFileInformationByHandleEx);
+}
+
+}  // namespace tree_removal_testing
 }  // namespace vantile

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <regex>
 #include <string>
@@ -509,6 +510,57 @@ TEST_F(Removal, KeepsDontReparseWhereTheSystemAcceptsIt) {
     ASSERT_FALSE(OpenSpy::calls.empty());
     for (const auto& call : OpenSpy::calls)
         EXPECT_NE(call.second & OBJ_DONT_REPARSE, 0u) << std::string(from_wide(call.first));
+}
+
+// Counts the folder listings by information class; can refuse the file-id listing, as a
+// file system without it does.
+struct ListingSpy {
+    static inline tree_removal_testing::ListingFunction real = nullptr;
+    static inline std::vector<FILE_INFO_BY_HANDLE_CLASS> calls;
+    static inline bool refuse_file_id = false;
+
+    static BOOL WINAPI list(HANDLE folder, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID buffer,
+                            DWORD size) {
+        calls.push_back(kind);
+        if (refuse_file_id &&
+            (kind == FileIdBothDirectoryInfo || kind == FileIdBothDirectoryRestartInfo)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        return real(folder, kind, buffer, size);
+    }
+    static int count(FILE_INFO_BY_HANDLE_CLASS kind) {
+        return static_cast<int>(std::count(calls.begin(), calls.end(), kind));
+    }
+};
+
+// The file-id listing where the system has it; where it is refused, each folder is listed in
+// full from the start of its first pass on. Either way a folder of many entries takes several
+// batches and the whole tree goes.
+TEST_F(Removal, ListsWithFileIdsOrElseInFull) {
+    constexpr int FOLDERS_IN_TREE = 8;
+    for (const bool refuse : {false, true}) {
+        SCOPED_TRACE(refuse ? "file-id listing refused" : "file-id listing accepted");
+        const std::string staging = build_tree();
+        ListingSpy::calls.clear();
+        ListingSpy::refuse_file_id = refuse;
+        ListingSpy::real = tree_removal_testing::replace_listing_function(&ListingSpy::list);
+        Status removed = remove_staging_folder(staging);
+        tree_removal_testing::replace_listing_function(nullptr);
+
+        ASSERT_TRUE(removed) << removed.error();
+        EXPECT_FALSE(exists(staging));
+        if (refuse) {
+            EXPECT_EQ(ListingSpy::count(FileIdBothDirectoryRestartInfo), FOLDERS_IN_TREE);
+            EXPECT_EQ(ListingSpy::count(FileIdBothDirectoryInfo), 0);
+            EXPECT_GT(ListingSpy::count(FileFullDirectoryInfo), 0);
+        } else {
+            EXPECT_GT(ListingSpy::count(FileIdBothDirectoryInfo), 0);
+            EXPECT_EQ(ListingSpy::count(FileFullDirectoryRestartInfo) +
+                          ListingSpy::count(FileFullDirectoryInfo),
+                      0);
+        }
+    }
 }
 
 TEST_F(Removal, AFileHeldWithoutDeleteSharingIsTriedFiftyTimesThenReported) {
