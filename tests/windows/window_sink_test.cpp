@@ -7,6 +7,8 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -156,6 +158,69 @@ TEST_F(WindowSinkTest, AnAttemptWithoutAWorkerEndsAsAFailureAtTheFirstStep) {
     EXPECT_EQ(lines_[0],
               "Vantile could not be installed. The step that failed: Checking this computer.");
     EXPECT_EQ(lines_[1], failed.message);
+}
+
+// A computer whose unpacking runs out of memory; every other step succeeds.
+class OutOfMemoryWhileUnpacking final : public InstallOperations {
+  public:
+    static constexpr const char* STAGING = "C:\\Temp\\.vantile-desktop-staging-5-6";
+    std::vector<std::string> removed;
+
+    Status check_windows_build() override { return {}; }
+    Result<std::string> locate_system_tar() override {
+        return std::string("C:\\Windows\\System32\\tar.exe");
+    }
+    Architecture detect_architecture() override { return Architecture::X64; }
+    Result<std::string> read_manifest(const ManifestSource&) override {
+        return R"({"desktop-windows-x64":{"version":"1.4.0","url":"app.zip","size":4,"sha256":")" +
+               std::string(64, 'a') + R"("}})";
+    }
+    Result<std::string> create_staging_folder() override { return std::string(STAGING); }
+    Status download_to_file(const DownloadSource&, const std::string&,
+                            const ProgressObserver& observer) override {
+        observer(4);
+        return {};
+    }
+    Result<FileDigest> sha256_of_file(const std::string&) override {
+        return FileDigest{4, std::string(64, 'a')};
+    }
+    Status unpack_archive(const std::string&, const std::string&, const std::string&) override {
+        throw std::bad_alloc();
+    }
+    Result<std::string> find_app_executable(const std::string&) override { return fail("none"); }
+    Result<std::int32_t> run_app_installer(const std::string&) override { return 0; }
+    std::string installer_exit_message(std::int32_t) override { return {}; }
+    Status remove_staging_folder(const std::string& folder) override {
+        removed.push_back(folder);
+        return {};
+    }
+};
+
+// The worker's attempt ends in a report even when a step throws: a failure at that step,
+// logged, with the staging folder removed, and the window told.
+TEST_F(WindowSinkTest, TheWorkerTurnsAnExceptionInAStepIntoAFailureOfThatStep) {
+    OutOfMemoryWhileUnpacking computer;
+    auto slot = std::make_shared<OutcomeSlot>();
+    auto* task = new WorkerTask{LocalFile{"C:\\m\\metadata.json"},
+                                WindowSink(cancel_, log_, window_, [](std::uint32_t) {}), slot,
+                                &computer, window_};
+    EXPECT_EQ(run_worker_task(task), 0u);  // the task is the worker's and goes with it
+
+    const std::vector<Posted> messages = posted();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back(), (Posted{WM_INSTALL_DONE, 0, 0}));
+    std::optional<AttemptReport> taken = slot->take();
+    ASSERT_TRUE(taken);
+    const Failed& failed = std::get<Failed>(taken->outcome);
+    EXPECT_EQ(failed.step, InstallStep::Unpacking);
+    EXPECT_EQ(failed.message, "The installer stopped unexpectedly: std::bad_alloc.");
+    EXPECT_FALSE(taken->leftover_folder);
+    EXPECT_EQ(computer.removed, (std::vector<std::string>{OutOfMemoryWhileUnpacking::STAGING}));
+    ASSERT_GE(lines_.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(lines_.end() - 2, lines_.end()),
+              (std::vector<std::string>{
+                  "Vantile could not be installed. The step that failed: Unpacking Vantile.",
+                  "The installer stopped unexpectedly: std::bad_alloc."}));
 }
 
 // Lines from two threads never interleave: each write_line runs under the log's lock.
