@@ -42,7 +42,8 @@ void InstallLog::write_line(std::string_view text) {
     if (now.QuadPart > start_.QuadPart && frequency_.QuadPart > 0)
         seconds = static_cast<double>(now.QuadPart - start_.QuadPart) /
                   static_cast<double>(frequency_.QuadPart);
-    std::string line = format_log_line(seconds, text);
+    // Paths kept exact for Windows may hold an unpaired surrogate; the log stays valid UTF-8.
+    std::string line = format_log_line(seconds, display_text(text));
     const char* data = line.data();
     size_t left = line.size();
     while (left > 0) {

@@ -129,6 +129,16 @@ class FakeComputer final : public InstallOperations {
     }
 };
 
+// A computer on which everything works: its manifest names a build of `size` bytes, and every
+// download try delivers `chunks`.
+FakeComputer computer_with_release(std::int64_t size = 100,
+                                   std::vector<std::uint64_t> chunks = {100}) {
+    FakeComputer computer;
+    computer.manifests = {manifest_json(size)};
+    computer.downloads = {{std::move(chunks), {}}};
+    return computer;
+}
+
 // Records the sink's events; a cancel can be requested at a chosen moment.
 class RecordingSink final : public ProgressSink {
   public:
@@ -160,13 +170,9 @@ class RecordingSink final : public ProgressSink {
 
 class InstallFlowTest : public ::testing::Test {
   protected:
-    FakeComputer computer;
+    FakeComputer computer = computer_with_release(100, {60, 40});
     RecordingSink sink;
 
-    void SetUp() override {
-        computer.manifests = {manifest_json(100)};
-        computer.downloads = {{{60, 40}, {}}};
-    }
     AttemptReport run(const ManifestSource& source = ADDRESS_SOURCE) {
         return run_install_flow(source, sink, computer);
     }
@@ -275,9 +281,7 @@ TEST_F(InstallFlowTest, CancelRequestDuringInstallingDoesNotChangeTheOutcome) {
     EXPECT_TRUE(std::holds_alternative<Installed>(run().outcome));
 
     RecordingSink second_sink;
-    FakeComputer failing;
-    failing.manifests = {manifest_json(100)};
-    failing.downloads = {{{100}, {}}};
+    FakeComputer failing = computer_with_release();
     failing.installer_exit = 3;
     failing.on_install = [&] { second_sink.cancel = true; };
     AttemptReport report = run_install_flow(ADDRESS_SOURCE, second_sink, failing);
@@ -315,10 +319,8 @@ TEST_F(InstallFlowTest, OverrunStopsAtTheCrossingChunkWithoutRetryOrHashing) {
 
 TEST_F(InstallFlowTest, ManifestSizeOfZeroOrBelowStopsAtTheFirstChunk) {
     for (std::int64_t size : {0, -5}) {
-        FakeComputer c;
+        FakeComputer c = computer_with_release(size, {10, 10});
         RecordingSink s;
-        c.manifests = {manifest_json(size)};
-        c.downloads = {{{10, 10}, {}}};
         AttemptReport report = run_install_flow(ADDRESS_SOURCE, s, c);
         EXPECT_EQ(c.last_download_total, 10u) << size;
         ASSERT_TRUE(std::holds_alternative<Failed>(report.outcome)) << size;
@@ -387,10 +389,8 @@ TEST_F(InstallFlowTest, FailuresOfLaterStepsNameTheirStep) {
          "installer exit 3"},
     };
     for (const Case& test : cases) {
-        FakeComputer c;
+        FakeComputer c = computer_with_release();
         RecordingSink s;
-        c.manifests = {manifest_json(100)};
-        c.downloads = {{{100}, {}}};
         test.arrange(c);
         AttemptReport report = run_install_flow(ADDRESS_SOURCE, s, c);
         ASSERT_TRUE(std::holds_alternative<Failed>(report.outcome)) << test.name;
@@ -425,10 +425,8 @@ TEST_F(InstallFlowTest, AnExceptionInAnyStepFailsThatStepAndStillRemovesStaging)
     };
     const std::string staging = "C:\\Temp\\.vantile-desktop-staging-1-2";
     for (const Case& test : cases) {
-        FakeComputer c;
+        FakeComputer c = computer_with_release();
         RecordingSink s;
-        c.manifests = {manifest_json(100)};
-        c.downloads = {{{100}, {}}};
         c.installer_exit = 3;  // so that the exit message is asked for
         c.throwing_operation = test.operation;
         AttemptReport report = run_install_flow(ADDRESS_SOURCE, s, c);
