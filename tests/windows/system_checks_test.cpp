@@ -279,5 +279,12 @@ TEST(FromWideExact, TurnsBackIntoTheSameUnits) {
     EXPECT_EQ(from_wide_exact(L"a\xD800z"), "a\xED\xA0\x80z");
 }
 
+// What messages and the log show of such text: valid UTF-8, U+FFFD for each lone surrogate.
+TEST(DisplayText, ShowsALoneSurrogateAsTheReplacementCharacter) {
+    EXPECT_EQ(display_text(from_wide_exact(L"C:\\lone\xD800\\x")), "C:\\lone\xEF\xBF\xBD\\x");
+    EXPECT_EQ(display_text(from_wide_exact(L"\xDC00\xD83D\xDE00")), "\xEF\xBF\xBD\xF0\x9F\x98\x80");
+    EXPECT_EQ(display_text("C:\\\xC3\x9C"), "C:\\\xC3\x9C");
+}
+
 }  // namespace
 }  // namespace vantile
