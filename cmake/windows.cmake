@@ -1,6 +1,7 @@
 # Windows build: the program, its Win32 unit tests and the test-support programs.
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)
 add_link_options(-static -static-libgcc -static-libstdc++ -municode)
+include(cmake/hardening.cmake)
 
 # The Win32 library: windows/ and ui/ outside their portable/ folders.
 file(GLOB WINDOWS_SOURCES CONFIGURE_DEPENDS src/windows/*.cpp src/ui/*.cpp)

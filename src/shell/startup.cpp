@@ -12,6 +12,7 @@
 #include "ui/installer_window.h"
 #include "windows/environment.h"
 #include "windows/pause.h"
+#include "windows/system_libraries.h"
 #include "windows/unique_handle.h"
 #include "windows/windows_operations.h"
 
@@ -51,6 +52,12 @@ int run(const std::vector<std::string>& arguments) {
     log.write_line(fill_template("vantile-install {} ({})", {PROGRAM_VERSION, BUILD_CHANNEL}));
 
     const Mode mode = mode_for(arguments);
+    if (Status bound = bind_system_libraries(); !bound) {
+        log.write_line(bound.error());
+        if (mode == Mode::Window) show_error_dialog(bound.error());
+        return 1;
+    }
+
     if (mode == Mode::UsageError) {
         log.write_line(USAGE_LINE);
         return 1;

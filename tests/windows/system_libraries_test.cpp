@@ -1,0 +1,98 @@
+#include "windows/system_libraries.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <wininet.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "windows/error_text.h"
+
+namespace vantile {
+namespace {
+
+bool has(const std::vector<std::string>& names, const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+std::filesystem::path own_folder() {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return std::filesystem::path(path).parent_path();
+}
+
+// This test program links the same code, so its delay-import table is the program's.
+TEST(SystemLibraries, TheDelayImportTableNamesTheSystemDllsAndTheirFunctions) {
+    const std::vector<DelayLoadedLibrary> libraries = delay_loaded_libraries();
+    std::vector<std::string> names;
+    for (const DelayLoadedLibrary& library : libraries) names.push_back(library.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"wininet.dll", "bcrypt.dll", "comctl32.dll"}));
+    ASSERT_EQ(libraries.size(), 3u);
+    EXPECT_TRUE(has(libraries[0].functions, "InternetOpenW"));
+    EXPECT_TRUE(has(libraries[0].functions, "InternetReadFile"));
+    EXPECT_TRUE(has(libraries[1].functions, "BCryptOpenAlgorithmProvider"));
+    EXPECT_TRUE(has(libraries[2].functions, "InitCommonControlsEx"));
+}
+
+TEST(SystemLibraries, LoadingFromSystem32ChecksTheDllAndEachFunction) {
+    const std::string from = " from the Windows System32 folder: ";
+    struct Case {
+        DelayLoadedLibrary library;
+        std::string error;  // empty: loads
+    };
+    const Case cases[] = {
+        {{"wininet.dll", {"InternetOpenW", "InternetReadFile"}}, ""},
+        {{"comctl32.dll", {"#17", "InitCommonControlsEx"}}, ""},
+        {{"vantile-absent.dll", {"Anything"}},
+         "Vantile's installer could not load vantile-absent.dll" + from + os_error_text(126)},
+        {{"wininet.dll", {"InternetOpenW", "VantileAbsentFunction"}},
+         "Vantile's installer could not find VantileAbsentFunction in wininet.dll" + from +
+             os_error_text(127)},
+        {{"comctl32.dll", {"#4000"}},
+         "Vantile's installer could not find #4000 in comctl32.dll" + from + os_error_text(127)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.library.name + " " + c.library.functions.back());
+        Result<HMODULE> module = load_from_system32(c.library);
+        if (c.error.empty()) {
+            ASSERT_TRUE(module) << module.error();
+            EXPECT_EQ(module.value(), GetModuleHandleA(c.library.name.c_str()));
+        } else {
+            ASSERT_FALSE(module);
+            EXPECT_EQ(module.error(), c.error);
+        }
+    }
+}
+
+// A DLL that LoadLibraryW finds beside the program is not one that System32 holds.
+TEST(SystemLibraries, ADllBesideTheProgramIsNotLoaded) {
+    const std::filesystem::path planted = own_folder() / "vantile-planted-probe.dll";
+    std::filesystem::copy_file(own_folder() / "tests" / "support" / "release" / "planted.dll",
+                               planted, std::filesystem::copy_options::overwrite_existing);
+    Result<HMODULE> module = load_from_system32({"vantile-planted-probe.dll", {}});
+    EXPECT_FALSE(module);
+    HMODULE found = LoadLibraryW(L"vantile-planted-probe.dll");
+    EXPECT_NE(found, nullptr) << "the search path does find it";
+    if (found) FreeLibrary(found);
+    std::error_code ignored;
+    std::filesystem::remove(planted, ignored);
+    std::filesystem::remove(planted.string() + ".loaded", ignored);
+}
+
+TEST(SystemLibraries, BindingHandsEachModuleToTheDelayLoadHelper) {
+    ASSERT_TRUE(bind_system_libraries());
+    for (const char* name : {"wininet.dll", "bcrypt.dll", "comctl32.dll"}) {
+        EXPECT_NE(GetModuleHandleA(name), nullptr) << name;
+    }
+    // A delay-imported call now runs through the bound module.
+    HINTERNET session =
+        InternetOpenW(L"system-libraries-test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    EXPECT_NE(session, nullptr);
+    if (session) InternetCloseHandle(session);
+}
+
+}  // namespace
+}  // namespace vantile
