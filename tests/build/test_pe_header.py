@@ -90,7 +90,7 @@ class PeHeaderTest(unittest.TestCase):
         users = references["__stack_chk_guard"][1:]
         for source in ("json_reader", "download", "startup"):
             with self.subTest(user=source):
-                self.assertTrue(any(re.search(r"\(%s\.cpp\.obj\)$" % source, user) for user in users),
+                self.assertTrue(any(re.search(r"[(/]%s\.cpp\.obj\)?$" % source, user) for user in users),
                                 "%s.cpp is built without the stack protector" % source)
         # libssp's own canary set-up (ssp.o) imports CryptAcquireContextA, which Windows
         # forwards to cryptsp.dll, outside KnownDLLs, before wWinMain runs.
