@@ -46,8 +46,11 @@ add_compile_definitions("VANTILE_DELAY_LOADED_LIBRARIES=${delay_loaded_list}")
 
 # -- Hardening -------------------------------------------------------------------------------
 # -fstack-protector-strong also reaches the link line (CMake passes the compile flags there),
-# where the driver adds libssp, linked statically like everything else. mingw-w64's headers
-# fortify its string and stdio functions when optimising (libssp holds the checks).
+# where the driver adds libssp, linked statically like everything else: it holds the checked
+# functions that mingw-w64's headers call for _FORTIFY_SOURCE when optimising. The program
+# brings its own canary and failure handlers (src/shell/stack_protection.cpp), so libssp's
+# canary set-up, which runs before wWinMain through CryptAcquireContextA, is not linked in;
+# the test programs keep libssp's.
 set(hardening_flags "-fstack-protector-strong -D_FORTIFY_SOURCE=2")
 # ASLR with high entropy, and DEP: ld's defaults, written down so they stay.
 string(APPEND CMAKE_EXE_LINKER_FLAGS
@@ -84,12 +87,15 @@ cmake_language(DEFER CALL vantile_program_settings)
 # The planted DLL and the hardening probe that the tests of these protections use.
 add_subdirectory(tests/support/release)
 
-# Checks of the built file itself, outside Wine.
-foreach(name test_pe_header)
+# Checks of the built file itself, outside Wine; the reproducibility test builds the program
+# twice more from scratch.
+foreach(name test_pe_header test_reproducible_build)
   add_test(NAME build/${name}
     COMMAND ${Python3_EXECUTABLE} -m unittest -v ${name}
     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/build)
   set_tests_properties(build/${name} PROPERTIES
     LABELS build
+    TIMEOUT 3600
     ENVIRONMENT "VANTILE_BUILD_DIR=${CMAKE_BINARY_DIR};VANTILE_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endforeach()
+set_property(TEST build/test_reproducible_build APPEND PROPERTY LABELS slow)

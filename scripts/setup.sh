@@ -9,7 +9,7 @@ packages=(
   libgtest-dev googletest libbenchmark-dev libssl-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
   wine wine64 libgnutls30 fonts-wine xvfb xauth xdotool imagemagick
-  python3 python3-pefile pyflakes3 openssl curl ca-certificates util-linux procps
+  python3 python3-pefile pyflakes3 openssl osslsigncode curl ca-certificates util-linux procps
 )
 missing=()
 for package in "${packages[@]}"; do
