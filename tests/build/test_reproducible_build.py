@@ -16,9 +16,15 @@ PRINTED = re.compile(r"SHA-256 of vantile-install\.exe:\s*\n([0-9a-f]{64})  vant
 
 
 def copy_sources(destination):
-    """The files git would commit (tracked, and new ones not ignored), as they are now."""
+    """The files git would commit (tracked, and new ones not ignored), as they are now; outside
+    a git checkout, the whole tree but its build folder."""
     listed = subprocess.run(["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
-                            cwd=SOURCE_DIR, check=True, capture_output=True).stdout
+                            cwd=SOURCE_DIR, capture_output=True)
+    if listed.returncode != 0:
+        shutil.copytree(SOURCE_DIR, destination, ignore=lambda folder, names: [
+            name for name in names if pathlib.Path(folder) == SOURCE_DIR and name in ("build", ".git")])
+        return
+    listed = listed.stdout
     for name in filter(None, listed.decode("utf-8").split("\0")):
         source = SOURCE_DIR / name
         if source.is_file():
