@@ -1,5 +1,6 @@
 // vantile-release: makes and checks the installer's release manifests.
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,9 +10,29 @@
 #ifdef _WIN32
 #include <windows.h>
 
+namespace {
+
+// The verdicts name paths and addresses in UTF-8; the console gets its code page back after.
+class Utf8Console {
+  public:
+    Utf8Console() : previous_(GetConsoleOutputCP()) {
+        if (previous_ != 0) SetConsoleOutputCP(CP_UTF8);
+    }
+    Utf8Console(const Utf8Console&) = delete;
+    Utf8Console& operator=(const Utf8Console&) = delete;
+    ~Utf8Console() {
+        std::cout.flush();
+        if (previous_ != 0) SetConsoleOutputCP(previous_);
+    }
+
+  private:
+    UINT previous_;
+};
+
+}  // namespace
+
 int wmain(int argc, wchar_t** argv) {
-    // The verdicts name paths and addresses in UTF-8.
-    SetConsoleOutputCP(CP_UTF8);
+    const Utf8Console console;
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) {
         std::optional<std::string> argument =
