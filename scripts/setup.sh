@@ -39,3 +39,9 @@ if [ ! -f "$WINEPREFIX/.vantile-ready" ]; then
   wineserver -w
   touch "$WINEPREFIX/.vantile-ready"
 fi
+# Debian's Wine looks for its own fonts in \??\Z:\usr\lib\wine\..\..\share\wine\fonts, a path
+# with ".." that its own file lookup refuses, so caption buttons fell back to another font and
+# showed Marlett's letters "0 1 r". Marlett goes where Windows keeps it; the text fonts stay
+# as they are.
+fonts="$WINEPREFIX/drive_c/windows/Fonts"
+[ -f "$fonts/marlett.ttf" ] || install -D -m 644 /usr/share/wine/fonts/marlett.ttf "$fonts/marlett.ttf"

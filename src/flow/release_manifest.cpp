@@ -17,14 +17,6 @@ constexpr std::string_view ARM64_KEY = "desktop-windows-arm64";
 
 constexpr std::uint32_t VERSION_NUMBER_MAX = 2147483647;
 
-struct VersionNumbers {
-    std::uint32_t major = 0;
-    std::uint32_t minor = 0;
-    std::uint32_t patch = 0;
-
-    auto operator<=>(const VersionNumbers&) const = default;
-};
-
 bool is_ascii_alphanumeric(char c) {
     return is_ascii_digit(c) || is_ascii_letter(c);
 }
@@ -53,27 +45,6 @@ bool is_valid_prerelease(std::string_view text) {
     }
 }
 
-// major.minor.patch with an optional "-" pre-release part, which takes no part in ordering.
-std::optional<VersionNumbers> parse_version(std::string_view text) {
-    const std::size_t hyphen = text.find('-');
-    if (hyphen != std::string_view::npos && !is_valid_prerelease(text.substr(hyphen + 1)))
-        return std::nullopt;
-    std::string_view core = text.substr(0, hyphen);
-
-    std::array<std::uint32_t, 3> numbers{};
-    for (std::size_t i = 0; i < numbers.size(); ++i) {
-        const std::size_t dot = core.find('.');
-        const bool last = i + 1 == numbers.size();
-        // The last number must run to the end; the others must end at a dot.
-        if (last != (dot == std::string_view::npos)) return std::nullopt;
-        std::optional<std::uint32_t> number = parse_version_number(core.substr(0, dot));
-        if (!number) return std::nullopt;
-        numbers[i] = *number;
-        if (!last) core.remove_prefix(dot + 1);
-    }
-    return VersionNumbers{numbers[0], numbers[1], numbers[2]};
-}
-
 // The member with this exact key; the last one when a key is repeated.
 const JsonValue* member(const JsonValue& value, std::string_view key) {
     const JsonObject* object = value.as_object();
@@ -100,27 +71,36 @@ std::optional<std::int64_t> size_value(const JsonValue& value) {
     return std::nullopt;
 }
 
-struct Candidate {
-    ReleaseManifest build;
-    VersionNumbers numbers;
-};
-
-std::optional<Candidate> usable_entry(const JsonValue& document, std::string_view key) {
+ExaminedEntry examine_entry(const JsonValue& document, std::string_view key) {
+    ExaminedEntry examined;
+    examined.key = key;
+    const auto passed_over = [&](EntryFault fault, std::string_view member = {}) {
+        examined.fault = fault;
+        examined.member = member;
+        return examined;
+    };
     const JsonValue* entry = member(document, key);
-    if (!entry || !entry->is_object()) return std::nullopt;
+    if (!entry) return passed_over(EntryFault::Absent);
+    if (!entry->is_object()) return passed_over(EntryFault::NotAnObject);
     const JsonValue* size = member(*entry, "size");
     const JsonValue* version = member(*entry, "version");
     const JsonValue* url = member(*entry, "url");
     const JsonValue* sha256 = member(*entry, "sha256");
-    if (!size || !version || !url || !sha256) return std::nullopt;
-    if (!version->as_string() || !url->as_string() || !sha256->as_string()) return std::nullopt;
+    if (!size) return passed_over(EntryFault::MissingMember, "size");
+    if (!version) return passed_over(EntryFault::MissingMember, "version");
+    if (!url) return passed_over(EntryFault::MissingMember, "url");
+    if (!sha256) return passed_over(EntryFault::MissingMember, "sha256");
+    if (!version->as_string()) return passed_over(EntryFault::NotAString, "version");
+    if (!url->as_string()) return passed_over(EntryFault::NotAString, "url");
+    if (!sha256->as_string()) return passed_over(EntryFault::NotAString, "sha256");
     std::optional<std::int64_t> size_bytes = size_value(*size);
-    if (!size_bytes) return std::nullopt;
+    if (!size_bytes) return passed_over(EntryFault::SizeNotInteger, "size");
     std::optional<VersionNumbers> numbers = parse_version(*version->as_string());
-    if (!numbers) return std::nullopt;
-    return Candidate{ReleaseManifest{*version->as_string(), *url->as_string(), *sha256->as_string(),
-                                     std::string(key), *size_bytes},
-                     *numbers};
+    if (!numbers) return passed_over(EntryFault::VersionUnusable, "version");
+    examined.build = ReleaseManifest{*version->as_string(), *url->as_string(), *sha256->as_string(),
+                                     std::string(key), *size_bytes};
+    examined.numbers = *numbers;
+    return examined;
 }
 
 }  // namespace
@@ -133,7 +113,27 @@ Result<JsonValue> parse_manifest_document(std::string_view bytes, std::string_vi
     return document;
 }
 
-Result<ReleaseManifest> select_build(const JsonValue& document, Architecture architecture) {
+std::optional<VersionNumbers> parse_version(std::string_view text) {
+    const std::size_t hyphen = text.find('-');
+    if (hyphen != std::string_view::npos && !is_valid_prerelease(text.substr(hyphen + 1)))
+        return std::nullopt;
+    std::string_view core = text.substr(0, hyphen);
+
+    std::array<std::uint32_t, 3> numbers{};
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        const std::size_t dot = core.find('.');
+        const bool last = i + 1 == numbers.size();
+        // The last number must run to the end; the others must end at a dot.
+        if (last != (dot == std::string_view::npos)) return std::nullopt;
+        std::optional<std::uint32_t> number = parse_version_number(core.substr(0, dot));
+        if (!number) return std::nullopt;
+        numbers[i] = *number;
+        if (!last) core.remove_prefix(dot + 1);
+    }
+    return VersionNumbers{numbers[0], numbers[1], numbers[2]};
+}
+
+BuildChoice choose_build(const JsonValue& document, Architecture architecture) {
     // An arm64 computer prefers its native build and falls back to a strictly newer x64 one.
     static constexpr std::array<std::string_view, 1> x64_candidates{X64_KEY};
     static constexpr std::array<std::string_view, 2> arm64_candidates{ARM64_KEY, X64_KEY};
@@ -141,18 +141,28 @@ Result<ReleaseManifest> select_build(const JsonValue& document, Architecture arc
         architecture == Architecture::Arm64 ? std::span<const std::string_view>(arm64_candidates)
                                             : std::span<const std::string_view>(x64_candidates);
 
-    std::optional<Candidate> chosen;
-    if (document.is_object()) {
-        for (std::string_view key : candidates) {
-            std::optional<Candidate> entry = usable_entry(document, key);
-            if (entry && (!chosen || entry->numbers > chosen->numbers)) chosen = std::move(entry);
-        }
+    BuildChoice choice;
+    for (std::string_view key : candidates) {
+        // A document that is not an object has none of the keys.
+        choice.candidates.push_back(examine_entry(document, key));
+        const ExaminedEntry& entry = choice.candidates.back();
+        if (entry.build &&
+            (!choice.chosen || entry.numbers > choice.candidates[*choice.chosen].numbers))
+            choice.chosen = choice.candidates.size() - 1;
     }
-    if (!chosen)
-        return fail(fill_template(
-            "The desktop manifest has no Vantile desktop app for this computer ({}) yet.",
-            {platform_key(architecture)}));
-    return std::move(chosen->build);
+    return choice;
+}
+
+std::string no_build_message(Architecture architecture) {
+    return fill_template(
+        "The desktop manifest has no Vantile desktop app for this computer ({}) yet.",
+        {platform_key(architecture)});
+}
+
+Result<ReleaseManifest> select_build(const JsonValue& document, Architecture architecture) {
+    BuildChoice choice = choose_build(document, architecture);
+    if (!choice.chosen) return fail(no_build_message(architecture));
+    return std::move(*choice.candidates[*choice.chosen].build);
 }
 
 }  // namespace vantile

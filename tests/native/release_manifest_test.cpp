@@ -281,6 +281,58 @@ TEST(SelectBuild, ADocumentThatIsNotAnObjectHasNoApp) {
     }
 }
 
+// The choice as tools explain it: each candidate with the reason it is passed over, and the
+// same build select_build returns.
+TEST(ChooseBuild, NamesWhyEachCandidateIsPassedOver) {
+    const JsonObject good = entry_members("5.0.0");
+    struct Case {
+        const char* name;
+        JsonValue arm64_entry;
+        EntryFault fault;
+        const char* member;
+    };
+    const Case cases[] = {
+        {"not an object", text("5.0.0"), EntryFault::NotAnObject, ""},
+        {"no size", object(without_member(good, "size")), EntryFault::MissingMember, "size"},
+        {"no sha256", object(without_member(good, "sha256")), EntryFault::MissingMember, "sha256"},
+        {"url is null", object(with_member(good, "url", JsonValue{JsonNull{}})),
+         EntryFault::NotAString, "url"},
+        {"size given as 1.0", object(with_member(good, "size", JsonValue{1.0})),
+         EntryFault::SizeNotInteger, "size"},
+        {"version 1.2", object(with_member(good, "version", text("1.2"))),
+         EntryFault::VersionUnusable, "version"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const JsonValue document = object(
+            {{"desktop-windows-arm64", c.arm64_entry}, {"desktop-windows-x64", entry("1.0.0")}});
+        const BuildChoice choice = choose_build(document, Architecture::Arm64);
+        ASSERT_EQ(choice.candidates.size(), 2u);
+        EXPECT_EQ(choice.candidates[0].key, "desktop-windows-arm64");
+        EXPECT_EQ(choice.candidates[0].fault, c.fault);
+        EXPECT_EQ(choice.candidates[0].member, c.member);
+        EXPECT_FALSE(choice.candidates[0].build.has_value());
+        EXPECT_EQ(choice.candidates[1].fault, EntryFault::None);
+        EXPECT_EQ(choice.chosen, std::optional<std::size_t>(1));
+        EXPECT_EQ(choice.candidates[1].build->asset,
+                  select_build(document, Architecture::Arm64).value().asset);
+    }
+
+    const BuildChoice none = choose_build(object({}), Architecture::X64);
+    ASSERT_EQ(none.candidates.size(), 1u);
+    EXPECT_EQ(none.candidates[0].fault, EntryFault::Absent);
+    EXPECT_FALSE(none.chosen.has_value());
+    EXPECT_EQ(no_build_message(Architecture::X64), no_app("win32-x64"));
+
+    const BuildChoice both = choose_build(object({{"desktop-windows-arm64", entry("2.0.0-beta")},
+                                                  {"desktop-windows-x64", entry("2.0.0")}}),
+                                          Architecture::Arm64);
+    EXPECT_EQ(both.chosen, std::optional<std::size_t>(0));
+    EXPECT_EQ(both.candidates[0].numbers, both.candidates[1].numbers);
+    EXPECT_EQ(parse_version("01.2.3-rc.1"), (VersionNumbers{1, 2, 3}));
+    EXPECT_EQ(parse_version("1.2.3+build"), std::nullopt);
+}
+
 TEST(ParseManifestDocument, WrapsTheReaderErrorWithTheSource) {
     for (std::string_view bytes : {std::string_view(""), std::string_view("\xef\xbb\xbf{}"),
                                    std::string_view("{\"a\":1,}"), std::string_view("[1] x")}) {

@@ -1,10 +1,12 @@
 """Builds a release folder the release server can serve: a zip archive that holds a
 Vantile.exe at its top (the test double, or any program given), and the manifest that
-names it with its true size and SHA-256 digest."""
+names it with its true size and SHA-256 digest, made by the project's own
+`vantile-release make` (the native build's), so that every run exercises it."""
 import hashlib
 import json
 import os
 import pathlib
+import subprocess
 import zipfile
 
 from .server import STORAGE_HOST, CDN_HOST, STORAGE_PREFIX, CDN_PREFIX
@@ -41,6 +43,32 @@ def file_digest(path):
             digest.update(block)
             size += len(block)
     return size, digest.hexdigest()
+
+
+def release_tool():
+    """The native vantile-release: VANTILE_RELEASE_TOOL, or the native build's."""
+    source = pathlib.Path(os.environ.get("VANTILE_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
+    tool = pathlib.Path(os.environ.get("VANTILE_RELEASE_TOOL", source / "build" / "native" / "vantile-release"))
+    if not tool.is_file():
+        raise FileNotFoundError("%s is missing: build it with "
+                                "`cmake --preset native && cmake --build --preset native "
+                                "--target vantile-release`" % tool)
+    return tool
+
+
+def make_manifest(manifest, version, x64_archive, arm64_archive=None, base=None):
+    """Runs `vantile-release make` for the archives; base None makes a local manifest.
+    Returns what it printed; a refusal raises RuntimeError with its message."""
+    command = [str(release_tool()), "make", "--version", version, "--x64", str(x64_archive),
+               "--out", str(manifest)]
+    if arm64_archive is not None:
+        command += ["--arm64", str(arm64_archive)]
+    command += ["--base", base] if base is not None else ["--local"]
+    result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    if result.returncode != 0:
+        raise RuntimeError("vantile-release make failed (%d): %s%s"
+                           % (result.returncode, result.stderr, result.stdout))
+    return result.stdout
 
 
 def build_url(name, host="storage"):
@@ -82,9 +110,13 @@ def build_sample_release(release_dir, exe_path, version=DEFAULT_VERSION,
                     block = os.urandom(min(remaining, 1 << 20))
                     out.write(block)
                     remaining -= len(block)
-    size, sha256 = file_digest(archive)
-    url = build_url(archive_name, host)
-    entry = {"version": version, "url": url, "size": size, "sha256": sha256}
-    entry.update(manifest_overrides or {})
-    manifest = write_manifest(release_dir, entry, manifest_name)
+    manifest = release_dir / manifest_name
+    make_manifest(manifest, version, archive, base=build_url("", host))
+    document = json.loads(manifest.read_text(encoding="utf-8"))
+    entry = document["desktop-windows-x64"]
+    size, sha256, url = entry["size"], entry["sha256"], entry["url"]
+    if manifest_overrides:
+        # A deliberately broken manifest: the tool refuses to make one, so it is edited here.
+        entry.update(manifest_overrides)
+        manifest = write_manifest(release_dir, entry, manifest_name)
     return SampleRelease(release_dir, archive, url, size, sha256, version, manifest)

@@ -1,5 +1,6 @@
 """The window half of scripts/demo.sh: runs the installer in window mode under an X server of
-its own and saves a screenshot each time the window shows something new."""
+its own and saves a screenshot each time the window shows something new, named after what its
+status label shows in the picture."""
 import pathlib
 import re
 import shutil
@@ -9,12 +10,62 @@ import time
 import window_support as ws
 
 
+class Capture:
+    """One screenshot and the window's state read right after it was taken."""
+
+    def __init__(self, path, state):
+        self.path = path
+        self.state = state
+
+    @property
+    def status(self):
+        return self.state.status.text
+
+    @property
+    def showing_result(self):
+        return not self.state.progress_bar.visible
+
+    @property
+    def progress_fraction(self):
+        low, high = self.state.progress_range
+        if self.state.progress is None or not high or high <= low:
+            return 0.0
+        return (self.state.progress - low) / (high - low)
+
+    def __repr__(self):
+        return "Capture(%s, %r, %.2f)" % (self.path.name, self.status, self.progress_fraction)
+
+
 def _slug(text):
     return re.sub(r"[^a-z0-9]+", "-", text.lower()).strip("-")[:40] or "window"
 
 
-def run_with_screenshots(env, folder, timeout=300):
-    """Installs with the given environment; returns the exit code. Screenshots go to folder."""
+def _shows_window(state):
+    # A window that is being destroyed can be found with no controls left.
+    return state.found and state.visible and bool(state.controls)
+
+
+def _capture(session, folder, number, before):
+    """Takes a picture of the window; keeps it, named after the status label, only when the
+    label says the same after the picture as before it, so the name is what the picture shows."""
+    taken = session.screenshot("capturing")
+    if taken is None:
+        return None
+    try:
+        after = session.state()
+    except (subprocess.SubprocessError, ValueError):
+        after = None
+    if after is None or not _shows_window(after) or after.status.text != before.status.text:
+        taken.unlink()
+        return None
+    path = pathlib.Path(folder) / ("%02d-%s.png" % (number, _slug(after.status.text)))
+    taken.rename(path)
+    return Capture(path, after)
+
+
+def run_with_screenshots(env, folder, timeout=300, dpi=None):
+    """Installs with the given environment at the given screen DPI (None: Wine's default);
+    returns the exit code and the captures. Screenshots go to folder."""
     folder = pathlib.Path(folder)
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)
@@ -22,34 +73,33 @@ def run_with_screenshots(env, folder, timeout=300):
     session.screenshots = folder
     session.display.start()
     ws.set_unmanaged_windows(session.display.env, True)
+    ws.set_log_pixels(session.display.env, dpi)
+    captures = []
     try:
         process = session.start_installer(env=env)
         seen = None
-        count = 0
         deadline = time.monotonic() + timeout
         while process.poll() is None and time.monotonic() < deadline:
             try:
                 state = session.state()
             except (subprocess.SubprocessError, ValueError):
                 continue
-            # A window that is being destroyed can be found with no controls left.
-            if state.found and state.visible and state.controls:
-                shown = (state.status.text, state.progress)
-                if shown != seen:
-                    seen = shown
-                    count += 1
-                    name = "%02d-%s" % (count, _slug(state.status.text))
-                    if session.screenshot(name):
-                        print("demo: screenshot %s" % (folder / (name + ".png")))
+            if _shows_window(state) and (state.status.text, state.progress) != seen:
+                capture = _capture(session, folder, len(captures) + 1, state)
+                if capture is not None:
+                    seen = (capture.state.status.text, capture.state.progress)
+                    captures.append(capture)
+                    print("demo: screenshot %s" % capture.path)
                     # A shown result waits for the user: close it the way they would.
-                    if not state.progress_bar.visible:
+                    if capture.showing_result:
                         session.probe("click", ws.ID_CANCEL)
             time.sleep(0.05)
         if process.poll() is None:
             process.kill()
-        if count == 0:
+        if not captures:
             print("demo: the install ended before its window could be captured")
-        return process.wait()
+        return process.wait(), captures
     finally:
+        ws.set_log_pixels(session.display.env, None)
         ws.set_unmanaged_windows(session.display.env, False)
         session.display.stop()

@@ -1,0 +1,26 @@
+# vantile-release: makes and checks release manifests with the installer's own rules. It is
+# built natively (SHA-256 through OpenSSL) and for Windows (SHA-256 through CNG), and nothing
+# includes it.
+if(VANTILE_FUZZ OR VANTILE_BENCH)
+  return()
+endif()
+
+file(GLOB RELEASE_TOOL_SOURCES CONFIGURE_DEPENDS src/release_tool/*.cpp)
+list(REMOVE_ITEM RELEASE_TOOL_SOURCES ${CMAKE_SOURCE_DIR}/src/release_tool/main.cpp)
+add_library(vantile_release_tool STATIC ${RELEASE_TOOL_SOURCES})
+if(WIN32)
+  target_link_libraries(vantile_release_tool PUBLIC vantile_windows)
+else()
+  target_link_libraries(vantile_release_tool PUBLIC vantile_native)
+endif()
+
+# A console program: its verdicts are read in a terminal or by scripts.
+add_executable(vantile-release src/release_tool/main.cpp)
+target_link_libraries(vantile-release PRIVATE vantile_release_tool)
+if(WIN32)
+  target_link_options(vantile-release PRIVATE -s)
+endif()
+
+if(TARGET vantile_native_tests)
+  target_link_libraries(vantile_native_tests PRIVATE vantile_release_tool)
+endif()

@@ -1,0 +1,209 @@
+#include "release_tool/manifest_check.h"
+
+#include <compare>
+
+#include "base/text.h"
+#include "flow/manifest_source.h"
+#include "flow/trust_rules.h"
+
+namespace vantile {
+namespace {
+
+constexpr Architecture COMPUTERS[] = {Architecture::X64, Architecture::Arm64};
+
+bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
+    return true;
+}
+
+// Points at a key that differs from the wanted one only in letter case, the commonest
+// reason a member that is plainly there is not found.
+std::string case_hint(const JsonValue* object, std::string_view key) {
+    const JsonObject* members = object ? object->as_object() : nullptr;
+    if (!members) return {};
+    for (const JsonMember& member : *members)
+        if (member.first != key && equal_ignoring_ascii_case(member.first, key))
+            return fill_template(
+                " (there is \"{}\", but keys are matched exactly, letter case and all)",
+                {member.first});
+    return {};
+}
+
+// Why the installer passes over a candidate, as a clause.
+std::string passed_over(const JsonValue& document, const ExaminedEntry& entry) {
+    const JsonValue* value = document.find(entry.key);
+    switch (entry.fault) {
+        case EntryFault::Absent:
+            return fill_template("there is no {}{}", {entry.key, case_hint(&document, entry.key)});
+        case EntryFault::NotAnObject:
+            return fill_template("{} is passed over: it is not a JSON object", {entry.key});
+        case EntryFault::MissingMember:
+            return fill_template("{} is passed over: it has no \"{}\"{}",
+                                 {entry.key, entry.member, case_hint(value, entry.member)});
+        case EntryFault::NotAString:
+            return fill_template("{} is passed over: its \"{}\" is not a string",
+                                 {entry.key, entry.member});
+        case EntryFault::SizeNotInteger:
+            return fill_template(
+                "{} is passed over: its \"size\" is not written as an integer in the signed "
+                "64-bit range",
+                {entry.key});
+        case EntryFault::VersionUnusable: {
+            const JsonValue* version = value ? value->find("version") : nullptr;
+            const std::string* text = version ? version->as_string() : nullptr;
+            return fill_template(
+                "{} is passed over: its \"version\" \"{}\" is not major.minor.patch with an "
+                "optional -prerelease part",
+                {entry.key, text ? *text : std::string()});
+        }
+        case EntryFault::None:
+            break;
+    }
+    return fill_template("{} is usable", {entry.key});
+}
+
+// Why the chosen candidate won over each of the others.
+std::string choice_reason(const BuildChoice& choice, const JsonValue& document,
+                          Architecture architecture) {
+    const std::size_t chosen_index = *choice.chosen;
+    const ExaminedEntry& chosen = choice.candidates[chosen_index];
+    if (choice.candidates.size() == 1)
+        return fill_template("the only entry {} computers read", {computer_name(architecture)});
+
+    std::string reasons;
+    for (std::size_t i = 0; i < choice.candidates.size(); ++i) {
+        if (i == chosen_index) continue;
+        const ExaminedEntry& other = choice.candidates[i];
+        std::string reason;
+        if (!other.build) {
+            reason = passed_over(document, other);
+        } else if (i < chosen_index) {
+            // A later candidate replaces an earlier one only when it is strictly newer.
+            reason =
+                fill_template("it is strictly newer than {} {}", {other.key, other.build->version});
+        } else if ((other.numbers <=> chosen.numbers) < 0) {
+            reason = fill_template("{} {} is older", {other.key, other.build->version});
+        } else {
+            reason =
+                fill_template("{} {} is not strictly newer", {other.key, other.build->version});
+            if (other.build->version != chosen.build->version)
+                reason += " (only the numbers are compared)";
+        }
+        reasons += reasons.empty() ? "because " : ", and ";
+        reasons += reason;
+    }
+    return reasons;
+}
+
+class ComputerJudgement {
+  public:
+    explicit ComputerJudgement(Architecture architecture) { verdict_.architecture = architecture; }
+
+    ComputerVerdict judge(const JsonValue& document, const ManifestSource& source,
+                          const std::optional<ArchiveFiles>& files) {
+        const Architecture architecture = verdict_.architecture;
+        const BuildChoice choice = choose_build(document, architecture);
+        if (!choice.chosen) {
+            fails(no_build_message(architecture));
+            if (!document.is_object()) {
+                say("the manifest is not a JSON object");
+            } else {
+                for (const ExaminedEntry& entry : choice.candidates)
+                    say(passed_over(document, entry));
+            }
+            return verdict_;
+        }
+
+        const ReleaseManifest& build = *choice.candidates[*choice.chosen].build;
+        verdict_.chosen = build;
+        say(fill_template("chooses {} {}, {}", {build.asset, build.version,
+                                                choice_reason(choice, document, architecture)}));
+
+        Result<DownloadSource> download = resolve_download_source(build.url, source);
+        if (!download) return fails(download.error());
+        if (Status digest_text = check_sha256_text(build.sha256, download.value()); !digest_text)
+            return fails(digest_text.error());
+        verdict_.download = download.value();
+        say(fill_template(
+            is_address(download.value()) ? "downloads {} ({} bytes, SHA-256 {})"
+                                         : "copies the local file {} ({} bytes, SHA-256 {})",
+            {source_text(download.value()), std::to_string(build.size), build.sha256}));
+        if (!files) return verdict_;
+
+        const std::string archive = files->path_of(archive_name_in_folder(build.url));
+        verdict_.archive = archive;
+        Result<FileDigest> digest = files->hash(archive);
+        if (!digest) return fails(digest.error());
+        if (Status verified = verify_download(download.value(), digest.value().byte_count,
+                                              digest.value().digest, build.size, build.sha256);
+            !verified)
+            return fails(verified.error());
+        say(fill_template("{} has that size and SHA-256", {archive}));
+        return verdict_;
+    }
+
+    ComputerVerdict fails(const std::string& message) {
+        verdict_.failure = message;
+        say("would fail: " + message);
+        return verdict_;
+    }
+
+  private:
+    void say(const std::string& text) {
+        verdict_.lines.push_back(std::string(computer_name(verdict_.architecture)) + ": " + text);
+    }
+
+    ComputerVerdict verdict_;
+};
+
+}  // namespace
+
+std::string_view computer_name(Architecture architecture) {
+    return architecture == Architecture::Arm64 ? "arm64" : "x64";
+}
+
+std::string_view archive_name_in_folder(std::string_view url) {
+    if (!starts_with_https(url)) return url;
+    return url.substr(url.rfind('/') + 1);
+}
+
+bool ManifestVerdict::installs_everywhere() const {
+    for (const ComputerVerdict& computer : computers)
+        if (!computer.installs()) return false;
+    return !computers.empty();
+}
+
+std::string ManifestVerdict::summary() const {
+    std::vector<std::string_view> installing;
+    for (const ComputerVerdict& computer : computers)
+        if (computer.installs()) installing.push_back(computer_name(computer.architecture));
+    if (installs_everywhere()) return "Both kinds of computer would install.";
+    if (installing.empty()) return "Neither kind of computer would install.";
+    return fill_template("Only {} computers would install.", {installing.front()});
+}
+
+std::vector<std::string> ManifestVerdict::lines() const {
+    std::vector<std::string> all;
+    for (const ComputerVerdict& computer : computers)
+        all.insert(all.end(), computer.lines.begin(), computer.lines.end());
+    all.push_back(summary());
+    return all;
+}
+
+ManifestVerdict check_manifest(const Result<std::string>& bytes, const ManifestSource& source,
+                               const std::optional<ArchiveFiles>& files) {
+    ManifestVerdict verdict;
+    verdict.manifest = source_text(source);
+    Result<JsonValue> document = bytes ? parse_manifest_document(bytes.value(), source_text(source))
+                                       : Result<JsonValue>(fail(bytes.error()));
+    for (Architecture architecture : COMPUTERS) {
+        ComputerJudgement judgement(architecture);
+        verdict.computers.push_back(document ? judgement.judge(document.value(), source, files)
+                                             : judgement.fails(document.error()));
+    }
+    return verdict;
+}
+
+}  // namespace vantile

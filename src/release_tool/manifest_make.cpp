@@ -1,0 +1,133 @@
+#include "release_tool/manifest_make.h"
+
+#include <optional>
+#include <vector>
+
+#include "base/text.h"
+#include "flow/manifest_source.h"
+#include "flow/trust_rules.h"
+#include "release_tool/json_text.h"
+#include "release_tool/tool_files.h"
+
+namespace vantile {
+namespace {
+
+constexpr std::string_view X64_KEY = "desktop-windows-x64";
+constexpr std::string_view ARM64_KEY = "desktop-windows-arm64";
+
+struct Archive {
+    std::string_view key;
+    std::string path;
+    std::string url;
+    FileDigest digest;
+};
+
+std::string trusted_locations() {
+    return fill_template("{}{} or {}{}", {STORAGE_DOWNLOAD_PREFIX, DOWNLOAD_PATH_PREFIX,
+                                          CDN_DOWNLOAD_PREFIX, DOWNLOAD_PATH_PREFIX});
+}
+
+Status check_version(const std::string& version) {
+    if (parse_version(version)) return {};
+    return fail(fill_template(
+        "The version {} is not one the installer reads: it must be major.minor.patch, three "
+        "numbers of at most 2147483647, optionally followed by a hyphen and dot-separated "
+        "letters and digits (1.4.0, 1.4.0-rc.1).",
+        {version}));
+}
+
+// The archive's address under the base, judged by the installer's trust rules. When they
+// refuse it, a probe name that they accept anywhere tells a wrong base from a wrong file name.
+Result<std::string> published_address(const std::string& base, const std::string& path,
+                                      const ManifestSource& manifest) {
+    if (!starts_with_https(base) && !has_url_scheme(base))
+        return fail(fill_template(
+            "The base {} is not an https:// address. Give the address the archives are "
+            "published under ({}), or --local for an offline folder.",
+            {base, trusted_locations()}));
+    const std::string folder = base.ends_with('/') ? base : base + "/";
+    const std::string name = file_name_of(path);
+    const std::string url = folder + name;
+    Result<DownloadSource> source = resolve_download_source(url, manifest);
+    if (source) return url;
+    if (!resolve_download_source(folder + "vantile.zip", manifest))
+        return fail(fill_template("{} Archives are published under {}.",
+                                  {source.error(), trusted_locations()}));
+    return fail(fill_template(
+        "{} The file name {} is at fault: a download's path holds only ASCII letters, digits, "
+        "hyphens, full stops and underscores. Rename the archive.",
+        {source.error(), name}));
+}
+
+// The archive's path beside the manifest, as a local manifest names it.
+Result<std::string> local_name(const std::string& path, const std::string& manifest) {
+    std::optional<std::string> name = path_beside_manifest(path, manifest);
+    if (!name)
+        return fail(fill_template(
+            "{} is not in the folder that holds {}: an offline folder must hold its archives, "
+            "so that it can be copied whole.",
+            {path, manifest}));
+    return *name;
+}
+
+JsonValue entry_document(const std::string& version, const Archive& archive) {
+    return JsonValue{JsonObject{
+        {"version", JsonValue{version}},
+        {"url", JsonValue{archive.url}},
+        {"size", JsonValue{archive.digest.byte_count}},
+        {"sha256", JsonValue{archive.digest.digest}},
+    }};
+}
+
+// The computer that this archive is for must choose exactly it.
+bool chooses(const ManifestVerdict& verdict, Architecture architecture, std::string_view key) {
+    for (const ComputerVerdict& computer : verdict.computers)
+        if (computer.architecture == architecture)
+            return computer.installs() && computer.chosen->asset == key;
+    return false;
+}
+
+}  // namespace
+
+Result<MadeManifest> make_manifest(const MakeRequest& request) {
+    if (Status version = check_version(request.version); !version) return fail(version.error());
+
+    const ManifestSource manifest_source = LocalFile{request.out};
+    std::vector<Archive> archives{{X64_KEY, request.x64_archive, {}, {}}};
+    if (request.arm64_archive) archives.push_back({ARM64_KEY, *request.arm64_archive, {}, {}});
+
+    for (Archive& archive : archives) {
+        Result<std::string> url =
+            request.base ? published_address(*request.base, archive.path, manifest_source)
+                         : local_name(archive.path, request.out);
+        if (!url) return fail(url.error());
+        archive.url = url.value();
+        Result<FileDigest> digest = hash_archive(archive.path);
+        if (!digest) return fail(digest.error());
+        archive.digest = digest.value();
+    }
+    if (archives.size() == 2 && archives[0].url == archives[1].url)
+        return fail(fill_template(
+            "The x64 and arm64 archives would both be published as {}: each build needs a file "
+            "of its own.",
+            {archives[0].url}));
+
+    JsonObject document;
+    for (const Archive& archive : archives)
+        document.push_back({std::string(archive.key), entry_document(request.version, archive)});
+    std::string text = json_text(JsonValue{std::move(document)}) + "\n";
+
+    // What the installer would make of it, read back with its own parser and rules.
+    ManifestVerdict verdict = check_manifest(text, manifest_source, std::nullopt);
+    const bool as_meant =
+        verdict.installs_everywhere() && chooses(verdict, Architecture::X64, X64_KEY) &&
+        chooses(verdict, Architecture::Arm64, request.arm64_archive ? ARM64_KEY : X64_KEY);
+    if (!as_meant) {
+        std::string message = "The installer would not install this manifest as meant:";
+        for (const std::string& line : verdict.lines()) message += "\n  " + line;
+        return fail(message);
+    }
+    return MadeManifest{std::move(text), std::move(verdict)};
+}
+
+}  // namespace vantile

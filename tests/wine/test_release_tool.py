@@ -1,0 +1,191 @@
+"""vantile-release and the installer together under Wine: what `make` writes and `check`
+passes, the real installer installs, from the release server and from an offline folder
+copied to a path with spaces. The Windows build of the tool (CNG) runs here; the native build
+(OpenSSL) makes the same manifest."""
+import hashlib
+import json
+import pathlib
+import shutil
+import sys
+import tempfile
+import unittest
+import zipfile
+
+import harness
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
+from release_server import STORAGE_PREFIX, ReleaseServer, build_url, make_manifest  # noqa: E402
+
+DOUBLES = harness.SUPPORT_DIR / "doubles"
+TOOL = harness.BUILD_DIR / "vantile-release.exe"
+BASE = build_url("")
+PROXY_VARIABLES = ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "no_proxy",
+                   "NO_PROXY", "all_proxy", "ALL_PROXY")
+
+
+def win(path):
+    return harness.windows_path(path)
+
+
+def zip_with_app(path, marker):
+    """An archive as a build makes it: Vantile.exe at the top, and a file of its own."""
+    path.parent.mkdir(parents=True, exist_ok=True)
+    with zipfile.ZipFile(path, "w", compression=zipfile.ZIP_DEFLATED) as bundle:
+        bundle.write(DOUBLES / "Vantile.exe", "Vantile.exe")
+        bundle.writestr("resources/build.txt", marker)
+    return path
+
+
+def digest(path):
+    data = path.read_bytes()
+    return len(data), hashlib.sha256(data).hexdigest()
+
+
+def run_tool(*arguments, cwd=None):
+    """The Windows vantile-release under Wine: its exit code, output lines and error text."""
+    result = harness.run_program(TOOL, [str(a) for a in arguments], cwd=cwd)
+    return (result.returncode, result.stdout.decode("utf-8").splitlines(),
+            result.stderr.decode("utf-8", errors="replace"))
+
+
+class ReleaseToolTestCase(unittest.TestCase):
+    def setUp(self):
+        harness.clear_log()
+        harness.remove_staging_folders()
+        self.addCleanup(harness.remove_staging_folders)
+        self.work = pathlib.Path(tempfile.mkdtemp(prefix="release-tool-", dir=harness.DRIVE_C))
+        self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
+        self.enterContext(harness.system_tar(DOUBLES / "tar.exe"))
+        self.record = self.work / "record.txt"
+
+    def install(self, manifest, server=None, cwd=None):
+        env = {name: None for name in PROXY_VARIABLES}
+        env.update(VANTILE_INSTALL_MANIFEST=win(manifest), VANTILE_TEST_RECORD=win(self.record))
+        if server is not None:
+            env.update(http_proxy=server.proxy_url, https_proxy=server.proxy_url)
+        return harness.run_installer(["--quiet"], env=env, cwd=cwd)
+
+
+class PublishedReleaseTest(ReleaseToolTestCase):
+    def setUp(self):
+        super().setUp()
+        self.release = self.work / "release"
+        self.x64 = zip_with_app(self.release / "vantile-1.4.0-x64.zip", "x64")
+        self.arm64 = zip_with_app(self.release / "vantile-1.4.0-arm64.zip", "arm64")
+        self.manifest = self.release / "metadata.json"
+
+    def make(self):
+        code, lines, err = run_tool("make", "--version", "1.4.0", "--x64", win(self.x64),
+                                    "--arm64", win(self.arm64), "--base", BASE,
+                                    "--out", win(self.manifest))
+        self.assertEqual(code, 0, err)
+        return lines
+
+    def test_make_then_check_then_the_installer_installs_it(self):
+        x64_size, x64_sha = digest(self.x64)
+        arm64_size, arm64_sha = digest(self.arm64)
+        self.assertEqual(self.make(), [
+            "Wrote " + win(self.manifest),
+            "x64: chooses desktop-windows-x64 1.4.0, the only entry x64 computers read",
+            "x64: downloads %svantile-1.4.0-x64.zip (%d bytes, SHA-256 %s)" % (BASE, x64_size, x64_sha),
+            "arm64: chooses desktop-windows-arm64 1.4.0, because desktop-windows-x64 1.4.0 is not "
+            "strictly newer",
+            "arm64: downloads %svantile-1.4.0-arm64.zip (%d bytes, SHA-256 %s)"
+            % (BASE, arm64_size, arm64_sha),
+            "Both kinds of computer would install.",
+        ])
+        self.assertEqual(json.loads(self.manifest.read_text(encoding="utf-8")), {
+            "desktop-windows-x64": {"version": "1.4.0", "url": BASE + "vantile-1.4.0-x64.zip",
+                                    "size": x64_size, "sha256": x64_sha},
+            "desktop-windows-arm64": {"version": "1.4.0", "url": BASE + "vantile-1.4.0-arm64.zip",
+                                      "size": arm64_size, "sha256": arm64_sha},
+        })
+        # The native build, hashing with OpenSSL, writes the very same manifest.
+        native = self.work / "native.json"
+        make_manifest(native, "1.4.0", self.x64, self.arm64, base=BASE)
+        self.assertEqual(native.read_bytes(), self.manifest.read_bytes())
+
+        code, lines, err = run_tool("check", win(self.manifest), "--files", win(self.release))
+        self.assertEqual(code, 0, lines + [err])
+        self.assertEqual(lines[2], "x64: %s has that size and SHA-256" % win(self.x64))
+        self.assertEqual(lines[5], "arm64: %s has that size and SHA-256" % win(self.arm64))
+
+        with ReleaseServer(self.release) as server:
+            code = self.install(self.manifest, server)
+            requested = [request.path for request in server.requests]
+        log = harness.read_log()
+        self.assertEqual(code, 0, log)
+        self.assertIn("Installing the Vantile desktop app 1.4.0 for win32-x64 (desktop-windows-x64)", log)
+        self.assertEqual(log[-1], "Vantile 1.4.0 is installed, and it is opening now.")
+        self.assertEqual(requested, [STORAGE_PREFIX + "vantile-1.4.0-x64.zip"])
+        self.assertTrue(self.record.exists(), "the app's installer did not run")
+
+    def test_check_files_and_the_installer_refuse_a_changed_archive_in_the_same_words(self):
+        self.make()
+        _, published = digest(self.x64)
+        data = bytearray(self.x64.read_bytes())
+        data[len(data) // 2] ^= 0xFF
+        self.x64.write_bytes(bytes(data))
+        changed = hashlib.sha256(data).hexdigest()
+        message = ("%svantile-1.4.0-x64.zip failed its checksum (expected %s, got %s): it is not "
+                   "the published file." % (BASE, published, changed))
+
+        code, lines, _ = run_tool("check", win(self.manifest), "--files", win(self.release))
+        self.assertEqual(code, 1)
+        self.assertEqual(lines[2], "x64: would fail: " + message)
+        self.assertEqual(lines[-1], "Only arm64 computers would install.")
+
+        with ReleaseServer(self.release) as server:
+            code = self.install(self.manifest, server)
+        log = harness.read_log()
+        self.assertEqual(code, 1, log)
+        self.assertEqual(log[-2:], [
+            "Vantile could not be installed. The step that failed: Downloading Vantile.", message])
+        self.assertFalse(self.record.exists(), "the app's installer ran")
+
+
+class OfflineFolderTest(ReleaseToolTestCase):
+    def test_an_offline_folder_copied_to_a_path_with_spaces_installs(self):
+        built = self.work / "built"
+        x64 = zip_with_app(built / "vantile-1.4.0-x64.zip", "x64")
+        zip_with_app(built / "arm64" / "vantile-1.4.0.zip", "arm64")
+        make_manifest(built / "metadata.json", "1.4.0", x64, built / "arm64" / "vantile-1.4.0.zip")
+        document = json.loads((built / "metadata.json").read_text(encoding="utf-8"))
+        self.assertEqual(document["desktop-windows-x64"]["url"], "vantile-1.4.0-x64.zip")
+        self.assertEqual(document["desktop-windows-arm64"]["url"], "arm64/vantile-1.4.0.zip")
+
+        # What an administrator copies to a share or to a computer without internet access.
+        share = self.work / "Company Share" / "Vantile 1.4.0 offline"
+        shutil.copytree(built, share)
+        manifest = share / "metadata.json"
+        size, sha256 = digest(x64)
+        code, lines, err = run_tool("check", win(manifest), "--files", win(share))
+        self.assertEqual(code, 0, lines + [err])
+        self.assertEqual(lines[:3], [
+            "x64: chooses desktop-windows-x64 1.4.0, the only entry x64 computers read",
+            "x64: copies the local file %s (%d bytes, SHA-256 %s)"
+            % (win(share / "vantile-1.4.0-x64.zip"), size, sha256),
+            "x64: %s has that size and SHA-256" % win(share / "vantile-1.4.0-x64.zip"),
+        ])
+
+        # Started from another folder: the archives are found beside the manifest.
+        code = self.install(manifest, cwd=harness.BUILD_DIR)
+        log = harness.read_log()
+        self.assertEqual(code, 0, log)
+        self.assertEqual(log, [
+            harness.FIRST_LINE,
+            "Checking this computer\u2026",
+            "Reading the release manifest\u2026",
+            "Manifest: " + win(manifest),
+            "Installing the Vantile desktop app 1.4.0 for win32-x64 (desktop-windows-x64)",
+            "Downloading Vantile\u2026",
+            "Unpacking Vantile\u2026",
+            "Installing Vantile\u2026",
+            "Vantile 1.4.0 is installed, and it is opening now.",
+        ])
+        self.assertTrue(self.record.exists(), "the app's installer did not run")
+        self.assertEqual(harness.staging_folders(), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
