@@ -1,0 +1,57 @@
+#pragma once
+// A transfer whose blocking calls run on a thread of their own. The attempt waits for each call
+// only as long as it chooses: at most the stall limit, and no longer once a stop is asked for.
+// A call it gave up on ends (or never does) on that thread alone, which then releases what the
+// source holds; nothing waits for it, not even the end of the process. The chunks reach the
+// consumer on the caller's thread, so an abandoned call never touches what the attempt uses.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "flow/transfer.h"
+#include "base/result.h"
+
+namespace vantile {
+
+// How long a transfer waits for one answer: the server's reply, or the next chunk.
+inline constexpr std::chrono::milliseconds STALL_LIMIT{30000};
+
+// When the caller stops waiting for a transfer. Tests shorten the limit.
+struct TransferWait {
+    StopQuery stop_requested;
+    std::chrono::milliseconds stall_limit = STALL_LIMIT;
+};
+
+// A source whose calls may block for as long as the other side likes. The caller makes it; from
+// then on it is used, and destroyed, on the transfer thread only. Its destructor releases what it
+// holds.
+class BlockingSource {
+  public:
+    virtual ~BlockingSource() = default;
+    // Connects and reads the answer's head: success, or a complete message.
+    virtual Status open() = 0;
+    // Reads up to `capacity` bytes into `buffer`: how many (0 at the end), or a complete message.
+    virtual Result<std::size_t> read(char* buffer, std::size_t capacity) = 0;
+};
+
+// Where a transfer was when it could not go on without a call of its own failing.
+enum class TransferStage { Starting, Opening, Reading };
+
+// The message for a transfer that could not start its thread (with that error code), or that
+// stopped waiting in open() or read(): ERROR_INTERNET_TIMEOUT once the stall limit passed,
+// ERROR_INTERNET_OPERATION_CANCELLED once a stop was asked for. Called on the caller's thread.
+using AbandonMessage = std::function<std::string(TransferStage stage, std::uint32_t error_code)>;
+
+// Opens the source and hands every chunk, read into one zero-filled buffer of `buffer_size`
+// bytes, to the consumer: Complete at the end of the body, Stopped when the consumer answered
+// false, or the message of a failure or of a wait that was given up. On every other end than a
+// given-up wait the source has been released when this returns.
+Result<TransferEnd> run_transfer_thread(std::unique_ptr<BlockingSource> source,
+                                        std::size_t buffer_size, const ChunkConsumer& consumer,
+                                        const TransferWait& wait,
+                                        const AbandonMessage& abandon_message);
+
+}  // namespace vantile
