@@ -76,6 +76,11 @@ class Attempt {
         return sink_.begin_step(step, current_step_) == StepAnswer::GoOn;
     }
 
+    // A transfer that waits for the network stops waiting once the user cancels.
+    StopQuery stop_requested() {
+        return [this] { return sink_.is_cancelled(); };
+    }
+
     Failed failed(std::string message) const { return Failed{std::move(message), current_step_}; }
 
     InstallOutcome run_steps() {
@@ -134,7 +139,7 @@ class Attempt {
     Result<std::string> read_manifest_with_retries() {
         const unsigned limit = try_limit(source_);
         for (unsigned try_number = 1;; ++try_number) {
-            Result<std::string> bytes = operations_.read_manifest(source_);
+            Result<std::string> bytes = operations_.read_manifest(source_, stop_requested());
             if (bytes || try_number >= limit || sink_.is_cancelled()) return bytes;
             sink_.retrying(bytes.error(), try_number + 1, limit);
         }
@@ -160,18 +165,22 @@ class Attempt {
                 }
                 return go_on;
             };
-            Status transferred = operations_.download_to_file(download, archive_path, observer);
+            Result<TransferEnd> transferred =
+                operations_.download_to_file(download, archive_path, observer, stop_requested());
+            // An overrun is judged by its size, never tried again.
+            if (overrun) return FileDigest{*overrun, std::string()};
             if (!transferred) {
-                // An overrun is judged by its size, never tried again.
-                if (overrun) return FileDigest{*overrun, std::string()};
                 if (sink_.is_cancelled() || try_number >= limit) return fail(transferred.error());
                 sink_.retrying(transferred.error(), try_number + 1, limit);
                 continue;
             }
+            const std::string short_message =
+                fill_template("The download stopped at {} of {} bytes.",
+                              {std::to_string(received), std::to_string(expected)});
+            // Short of an overrun, only a cancel stops a transfer, and it is never tried again.
+            if (transferred.value() == TransferEnd::Stopped) return fail(short_message);
             if (received < expected && try_number < limit) {
-                sink_.retrying(fill_template("The download stopped at {} of {} bytes.",
-                                             {std::to_string(received), std::to_string(expected)}),
-                               try_number + 1, limit);
+                sink_.retrying(short_message, try_number + 1, limit);
                 continue;
             }
             return operations_.sha256_of_file(archive_path);

@@ -8,6 +8,7 @@
 #include "base/result.h"
 #include "flow/computer_facts.h"
 #include "flow/sources.h"
+#include "flow/transfer.h"
 #include "flow/verification.h"
 
 namespace vantile {
@@ -23,13 +24,19 @@ class InstallOperations {
     virtual Result<std::string> locate_system_tar() = 0;
     virtual Architecture detect_architecture() = 0;
 
-    // One try; the flow counts and paces the tries.
-    virtual Result<std::string> read_manifest(const ManifestSource& source) = 0;
+    // One try; the flow counts and paces the tries. A wait for the network ends once
+    // stop_requested answers true (the try then fails).
+    virtual Result<std::string> read_manifest(const ManifestSource& source,
+                                              const StopQuery& stop_requested) = 0;
 
     virtual Result<std::string> create_staging_folder() = 0;
-    // One try: creates the destination afresh, calls the observer after every chunk.
-    virtual Status download_to_file(const DownloadSource& source, const std::string& destination,
-                                    const ProgressObserver& observer) = 0;
+    // One try: creates the destination afresh, calls the observer after every chunk; Stopped
+    // when the observer answered false. A wait for the network ends once stop_requested answers
+    // true (the try then fails).
+    virtual Result<TransferEnd> download_to_file(const DownloadSource& source,
+                                                 const std::string& destination,
+                                                 const ProgressObserver& observer,
+                                                 const StopQuery& stop_requested) = 0;
     virtual Result<FileDigest> sha256_of_file(const std::string& path) = 0;
 
     virtual Status unpack_archive(const std::string& tar_path, const std::string& archive_path,

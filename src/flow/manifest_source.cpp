@@ -41,7 +41,7 @@ Result<std::string> read_manifest_from_address(const std::string& address,
                                                const FetchAddress& fetch) {
     std::string buffer;
     bool too_large = false;
-    Status fetched = fetch(address, [&](const char* data, std::size_t size) {
+    Result<TransferEnd> fetched = fetch(address, [&](const char* data, std::size_t size) {
         if (too_large) return false;
         buffer.append(data, size);
         if (buffer.size() > MANIFEST_SIZE_LIMIT) {
@@ -51,7 +51,7 @@ Result<std::string> read_manifest_from_address(const std::string& address,
         return true;
     });
     // The mark wins even over a transfer that claims success after being told to stop,
-    // so an address never yields more than the limit.
+    // so an address never yields more than the limit. The consumer stops for nothing else.
     if (too_large) return fail(manifest_too_large_message(address));
     if (!fetched) return fail(fetched.error());
     return buffer;

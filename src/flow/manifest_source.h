@@ -8,6 +8,7 @@
 
 #include "base/result.h"
 #include "flow/sources.h"
+#include "flow/transfer.h"
 
 namespace vantile {
 
@@ -29,10 +30,9 @@ std::string not_https_message(std::string_view address);
 // True when the first 8 bytes are "https://" in any letter case.
 bool starts_with_https(std::string_view text);
 
-// Hands each chunk of a body to the consumer; the consumer answers false to stop.
-using ChunkConsumer = std::function<bool(const char* data, std::size_t size)>;
-// fetch_address: success, or a complete message (or "stopped" when the consumer stopped).
-using FetchAddress = std::function<Status(const std::string& address, const ChunkConsumer&)>;
+// fetch_address: how the transfer ended, or a complete message.
+using FetchAddress =
+    std::function<Result<TransferEnd>(const std::string& address, const ChunkConsumer&)>;
 
 // One try of reading an https manifest, stopping as soon as the body passes the limit.
 Result<std::string> read_manifest_from_address(const std::string& address,

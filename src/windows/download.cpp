@@ -18,7 +18,10 @@
 namespace vantile {
 namespace {
 
+// Asked of WinINet for connecting, receiving and sending. Wine applies only the first, so
+// the transfer thread's own limit for a stalled answer is the same.
 constexpr DWORD TRANSFER_TIMEOUT_MS = 30000;
+static_assert(STALL_LIMIT.count() == TRANSFER_TIMEOUT_MS);
 
 // Reload, no cache write, TLS, no redirects, no cookies, no UI, pragma no-cache.
 constexpr DWORD OPEN_URL_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
@@ -36,6 +39,70 @@ std::unique_ptr<char[]> make_transfer_buffer() {
 std::string last_internet_error() {
     return windows_error_text(GetLastError());
 }
+
+// The messages of a WinINet call that failed, or that was given up on with that error text.
+std::string download_failed_message(const std::string& address, const std::string& error) {
+    return fill_template("Could not download {}: {}", {address, error});
+}
+std::string download_stopped_message(const std::string& address, const std::string& error) {
+    return fill_template("The download of {} stopped: {}", {address, error});
+}
+std::string start_failed_message(const std::string& error) {
+    return fill_template("Could not start a download: {}", {error});
+}
+
+// One https address through WinINet. Every call, and the closing of both handles, happens on
+// the transfer thread.
+class InternetSource final : public BlockingSource {
+  public:
+    explicit InternetSource(std::string address) : address_(std::move(address)) {}
+
+    Status open() override {
+        const std::wstring agent = to_wide(fill_template("Vantile-Install/{}", {PROGRAM_VERSION}));
+        root_.reset(
+            InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+        if (!root_) return fail(start_failed_message(last_internet_error()));
+
+        // Best effort: WinINet's defaults are used if an option is refused.
+        for (const DWORD option :
+             {DWORD{INTERNET_OPTION_CONNECT_TIMEOUT}, DWORD{INTERNET_OPTION_RECEIVE_TIMEOUT},
+              DWORD{INTERNET_OPTION_SEND_TIMEOUT}}) {
+            DWORD timeout = TRANSFER_TIMEOUT_MS;
+            InternetSetOptionW(root_.get(), option, &timeout, sizeof timeout);
+        }
+
+        const std::wstring wide_address = to_wide(address_);
+        request_.reset(
+            InternetOpenUrlW(root_.get(), wide_address.c_str(), nullptr, 0, OPEN_URL_FLAGS, 0));
+        if (!request_) return fail(download_failed_message(address_, last_internet_error()));
+
+        DWORD status = 0;
+        DWORD length = sizeof status;
+        if (!HttpQueryInfoW(request_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
+                            &status, &length, nullptr)) {
+            return fail(fill_template("{} sent no answer Vantile could read: {}.",
+                                      {address_, last_internet_error()}));
+        }
+        if (status != HTTP_STATUS_OK) {
+            return fail(fill_template("{} answered HTTP {}, not the file.",
+                                      {address_, std::to_string(status)}));
+        }
+        return {};
+    }
+
+    Result<std::size_t> read(char* buffer, std::size_t capacity) override {
+        DWORD read = 0;
+        if (!InternetReadFile(request_.get(), buffer, static_cast<DWORD>(capacity), &read))
+            return fail(download_stopped_message(address_, last_internet_error()));
+        return std::size_t{read};
+    }
+
+  private:
+    const std::string address_;
+    // Declared first so that it is closed last, after the request.
+    UniqueInternet root_;
+    UniqueInternet request_;
+};
 
 // Writes every byte of the chunk. A write that makes no progress has no error code of
 // its own, so it gets a fixed description instead.
@@ -55,7 +122,7 @@ Status write_whole(HANDLE file, const std::string& path, const char* data, std::
     return {};
 }
 
-Status copy_local_file(const std::string& source_path, const ChunkConsumer& consumer) {
+Result<TransferEnd> copy_local_file(const std::string& source_path, const ChunkConsumer& consumer) {
     UniqueFile source = open_for_reading(source_path);
     if (!source) {
         return fail(unreadable_file_message(source_path, last_os_error_text()));
@@ -67,63 +134,32 @@ Status copy_local_file(const std::string& source_path, const ChunkConsumer& cons
                       nullptr)) {
             return fail(unreadable_file_message(source_path, last_os_error_text()));
         }
-        if (read == 0) return {};
-        if (!consumer(buffer.get(), read)) return fail("stopped");
+        if (read == 0) return TransferEnd::Complete;
+        if (!consumer(buffer.get(), read)) return TransferEnd::Stopped;
     }
 }
 
 }  // namespace
 
-Status fetch_address(const std::string& address, const ChunkConsumer& consumer) {
-    const std::wstring agent = to_wide(fill_template("Vantile-Install/{}", {PROGRAM_VERSION}));
-    // Declared first so that it is closed last, after the request.
-    UniqueInternet root(
-        InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!root)
-        return fail(fill_template("Could not start a download: {}", {last_internet_error()}));
-
-    // Best effort: WinINet's defaults are used if an option is refused.
-    for (const DWORD option :
-         {DWORD{INTERNET_OPTION_CONNECT_TIMEOUT}, DWORD{INTERNET_OPTION_RECEIVE_TIMEOUT},
-          DWORD{INTERNET_OPTION_SEND_TIMEOUT}}) {
-        DWORD timeout = TRANSFER_TIMEOUT_MS;
-        InternetSetOptionW(root.get(), option, &timeout, sizeof timeout);
-    }
-
-    const std::wstring wide_address = to_wide(address);
-    UniqueInternet request(
-        InternetOpenUrlW(root.get(), wide_address.c_str(), nullptr, 0, OPEN_URL_FLAGS, 0));
-    if (!request) {
-        return fail(fill_template("Could not download {}: {}", {address, last_internet_error()}));
-    }
-
-    DWORD status = 0;
-    DWORD length = sizeof status;
-    if (!HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
-                        &length, nullptr)) {
-        return fail(fill_template("{} sent no answer Vantile could read: {}.",
-                                  {address, last_internet_error()}));
-    }
-    if (status != HTTP_STATUS_OK) {
-        return fail(
-            fill_template("{} answered HTTP {}, not the file.", {address, std::to_string(status)}));
-    }
-
-    const auto buffer = make_transfer_buffer();
-    for (;;) {
-        DWORD read = 0;
-        if (!InternetReadFile(request.get(), buffer.get(), static_cast<DWORD>(TRANSFER_BUFFER_SIZE),
-                              &read)) {
-            return fail(
-                fill_template("The download of {} stopped: {}", {address, last_internet_error()}));
-        }
-        if (read == 0) return {};
-        if (!consumer(buffer.get(), read)) return fail("stopped");
-    }
+Result<TransferEnd> fetch_address(const std::string& address, const ChunkConsumer& consumer,
+                                  const TransferWait& wait) {
+    return run_transfer_thread(std::make_unique<InternetSource>(address), TRANSFER_BUFFER_SIZE,
+                               consumer, wait, [&address](TransferStage stage, std::uint32_t code) {
+                                   const std::string error = windows_error_text(code);
+                                   switch (stage) {
+                                       case TransferStage::Starting:
+                                           return start_failed_message(error);
+                                       case TransferStage::Opening:
+                                           return download_failed_message(address, error);
+                                       case TransferStage::Reading:
+                                           break;
+                                   }
+                                   return download_stopped_message(address, error);
+                               });
 }
 
-Status download_to_file(const DownloadSource& source, const std::string& destination,
-                        const ProgressObserver& observer) {
+Result<TransferEnd> download_to_file(const DownloadSource& source, const std::string& destination,
+                                     const ProgressObserver& observer, const TransferWait& wait) {
     const std::wstring wide_destination = to_wide(destination);
     UniqueFile file(CreateFileW(wide_destination.c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -143,8 +179,9 @@ Status download_to_file(const DownloadSource& source, const std::string& destina
         return observer(total);
     };
 
-    Status transfer = is_address(source) ? fetch_address(source_text(source), consumer)
-                                         : copy_local_file(source_text(source), consumer);
+    Result<TransferEnd> transfer = is_address(source)
+                                       ? fetch_address(source_text(source), consumer, wait)
+                                       : copy_local_file(source_text(source), consumer);
     // A failed write is the real reason even when the transfer only reports that it stopped.
     if (write_error) return fail(*write_error);
     return transfer;

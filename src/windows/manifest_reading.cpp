@@ -51,9 +51,13 @@ Result<std::string> read_manifest_file(const std::string& path) {
 
 }  // namespace
 
-Result<std::string> read_manifest(const ManifestSource& source) {
-    if (const auto* address = std::get_if<Address>(&source))
-        return read_manifest_from_address(address->text, fetch_address);
+Result<std::string> read_manifest(const ManifestSource& source, const TransferWait& wait) {
+    if (const auto* address = std::get_if<Address>(&source)) {
+        return read_manifest_from_address(
+            address->text, [&wait](const std::string& text, const ChunkConsumer& consumer) {
+                return fetch_address(text, consumer, wait);
+            });
+    }
     return read_manifest_file(std::get<LocalFile>(source).path);
 }
 

@@ -22,16 +22,18 @@ Result<std::string> WindowsOperations::locate_system_tar() {
 Architecture WindowsOperations::detect_architecture() {
     return vantile::detect_architecture();
 }
-Result<std::string> WindowsOperations::read_manifest(const ManifestSource& source) {
-    return vantile::read_manifest(source);
+Result<std::string> WindowsOperations::read_manifest(const ManifestSource& source,
+                                                     const StopQuery& stop_requested) {
+    return vantile::read_manifest(source, TransferWait{stop_requested});
 }
 Result<std::string> WindowsOperations::create_staging_folder() {
     return vantile::create_staging_folder();
 }
-Status WindowsOperations::download_to_file(const DownloadSource& source,
-                                           const std::string& destination,
-                                           const ProgressObserver& observer) {
-    return vantile::download_to_file(source, destination, observer);
+Result<TransferEnd> WindowsOperations::download_to_file(const DownloadSource& source,
+                                                        const std::string& destination,
+                                                        const ProgressObserver& observer,
+                                                        const StopQuery& stop_requested) {
+    return vantile::download_to_file(source, destination, observer, TransferWait{stop_requested});
 }
 Result<FileDigest> WindowsOperations::sha256_of_file(const std::string& path) {
     return vantile::sha256_of_file(path);

@@ -9,10 +9,13 @@ class WindowsOperations final : public InstallOperations {
     Status check_windows_build() override;
     Result<std::string> locate_system_tar() override;
     Architecture detect_architecture() override;
-    Result<std::string> read_manifest(const ManifestSource& source) override;
+    Result<std::string> read_manifest(const ManifestSource& source,
+                                      const StopQuery& stop_requested) override;
     Result<std::string> create_staging_folder() override;
-    Status download_to_file(const DownloadSource& source, const std::string& destination,
-                            const ProgressObserver& observer) override;
+    Result<TransferEnd> download_to_file(const DownloadSource& source,
+                                         const std::string& destination,
+                                         const ProgressObserver& observer,
+                                         const StopQuery& stop_requested) override;
     Result<FileDigest> sha256_of_file(const std::string& path) override;
     Status unpack_archive(const std::string& tar_path, const std::string& archive_path,
                           const std::string& unpack_folder) override;

@@ -52,6 +52,10 @@ class FakeComputer final : public InstallOperations {
     std::function<void()> on_read_manifest;          // runs during a manifest read
     std::function<void()> on_unpack;                 // runs while tar.exe runs
     std::function<void(std::uint64_t)> on_progress;  // runs after each chunk
+    // Runs while the named transfer ("read_manifest", "download_to_file") waits for the network;
+    // the try then fails if the flow's stop query asks it to stop.
+    std::function<void(const std::string&)> while_waiting;
+    std::vector<bool> stop_answers;  // what the stop query answered, in order
     std::uint64_t last_download_total = 0;
     std::string throwing_operation;  // this operation runs out of memory
 
@@ -73,9 +77,12 @@ class FakeComputer final : public InstallOperations {
         enter("detect_architecture");
         return architecture;
     }
-    Result<std::string> read_manifest(const ManifestSource&) override {
+    Result<std::string> read_manifest(const ManifestSource&,
+                                      const StopQuery& stop_requested) override {
         enter("read_manifest");
         if (on_read_manifest) on_read_manifest();
+        if (Status waited = wait("read_manifest", stop_requested); !waited)
+            return fail(waited.error());
         Result<std::string> next = manifests.front();
         if (manifests.size() > 1) manifests.pop_front();
         return next;
@@ -84,19 +91,23 @@ class FakeComputer final : public InstallOperations {
         enter("create_staging_folder");
         return staging;
     }
-    Status download_to_file(const DownloadSource&, const std::string& destination,
-                            const ProgressObserver& observer) override {
+    Result<TransferEnd> download_to_file(const DownloadSource&, const std::string& destination,
+                                         const ProgressObserver& observer,
+                                         const StopQuery& stop_requested) override {
         enter("download_to_file", destination);
         Try attempt = downloads.front();
         if (downloads.size() > 1) downloads.pop_front();
+        if (Status waited = wait("download_to_file", stop_requested); !waited)
+            return fail(waited.error());
         std::uint64_t total = 0;
         for (std::uint64_t chunk : attempt.chunks) {
             total += chunk;
             last_download_total = total;
             if (on_progress) on_progress(total);
-            if (!observer(total)) return fail("stopped");
+            if (!observer(total)) return TransferEnd::Stopped;
         }
-        return attempt.result;
+        if (!attempt.result) return fail(attempt.result.error());
+        return TransferEnd::Complete;
     }
     Result<FileDigest> sha256_of_file(const std::string&) override {
         enter("sha256_of_file");
@@ -126,6 +137,16 @@ class FakeComputer final : public InstallOperations {
     Status remove_staging_folder(const std::string& folder) override {
         enter("remove_staging_folder", folder);
         return removal;
+    }
+
+  private:
+    Status wait(const std::string& transfer, const StopQuery& stop_requested) {
+        if (!while_waiting) return {};
+        stop_answers.push_back(stop_requested());
+        while_waiting(transfer);
+        stop_answers.push_back(stop_requested());
+        if (stop_answers.back()) return fail("The download stopped waiting: cancelled.");
+        return {};
     }
 };
 
@@ -241,6 +262,30 @@ TEST_F(InstallFlowTest, CancelDuringAFailedManifestReadStopsTryingAndCountsAsCan
     EXPECT_EQ(std::count(computer.calls.begin(), computer.calls.end(), "read_manifest"), 1);
     EXPECT_TRUE(sink.retries.empty());
     EXPECT_EQ(sink.lines.back(), "The install was cancelled. Nothing was installed.");
+}
+
+TEST_F(InstallFlowTest, CancelWhileATransferWaitsEndsTheWaitAndTheAttemptWithoutARetry) {
+    for (const std::string waiting : {"read_manifest", "download_to_file"}) {
+        FakeComputer computer = computer_with_release(100, {60, 40});
+        RecordingSink sink;
+        computer.while_waiting = [&](const std::string& transfer) {
+            if (transfer == waiting) sink.cancel = true;
+        };
+        AttemptReport report = run_install_flow(ADDRESS_SOURCE, sink, computer);
+
+        EXPECT_TRUE(std::holds_alternative<Cancelled>(report.outcome)) << waiting;
+        EXPECT_TRUE(sink.retries.empty()) << waiting;
+        EXPECT_EQ(std::count(computer.calls.begin(), computer.calls.end(), "sha256_of_file"), 0);
+        // The query follows the sink: no stop until the cancel, then a stop.
+        EXPECT_EQ(computer.stop_answers.back(), true) << waiting;
+        EXPECT_EQ(std::count(computer.stop_answers.begin(), computer.stop_answers.end(), true), 1);
+        const bool staged = waiting == "download_to_file";
+        EXPECT_EQ(
+            computer.calls.back() == "remove_staging_folder C:\\Temp\\.vantile-desktop-staging-1-2",
+            staged)
+            << waiting;
+        EXPECT_EQ(sink.lines.back(), "The install was cancelled. Nothing was installed.");
+    }
 }
 
 TEST_F(InstallFlowTest, CancelBeforeAStepBeginsEndsCancelledWithoutThatStepsLine) {

@@ -83,7 +83,7 @@ TEST(StartsWithHttps, ComparesTheFirstEightBytesIgnoringCase) {
 }
 
 // A transfer that delivers a body in fixed chunks and honours a stop request the way
-// the real one does: it ends at once with "stopped".
+// the real one does: it ends at once, Stopped.
 struct ChunkedTransfer {
     explicit ChunkedTransfer(std::size_t body, std::size_t chunk = 65536)
         : body_size(body), chunk_size(chunk) {}
@@ -97,7 +97,7 @@ struct ChunkedTransfer {
     std::size_t delivered = 0;
     std::size_t calls = 0;
 
-    Status operator()(const std::string& address, const ChunkConsumer& consumer) {
+    Result<TransferEnd> operator()(const std::string& address, const ChunkConsumer& consumer) {
         addresses.push_back(address);
         std::string chunk;
         while (delivered < body_size) {
@@ -105,10 +105,10 @@ struct ChunkedTransfer {
             chunk.assign(size, static_cast<char>('a' + calls % 26));
             ++calls;
             delivered += size;
-            if (!consumer(chunk.data(), chunk.size()) && !ignores_stop) return fail("stopped");
+            if (!consumer(chunk.data(), chunk.size()) && !ignores_stop) return TransferEnd::Stopped;
         }
         if (failure) return fail(*failure);
-        return {};
+        return TransferEnd::Complete;
     }
 };
 
@@ -163,8 +163,9 @@ TEST(ReadManifestFromAddress, PassesTheTransferFailureOnUnchanged) {
     EXPECT_EQ(bytes.error(), "The server answered 503 instead of 200.");
 
     ChunkedTransfer none(0);
-    none.failure = "stopped";
-    EXPECT_EQ(read_with(none, "https://example.test/m.json").error(), "stopped");
+    none.failure = "https://example.test/m.json answered HTTP 404, not the file.";
+    EXPECT_EQ(read_with(none, "https://example.test/m.json").error(),
+              "https://example.test/m.json answered HTTP 404, not the file.");
 }
 
 TEST(ReadManifestFromAddress, TooLargeEvenWhenTheTransferIgnoresTheStop) {

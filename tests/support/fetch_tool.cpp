@@ -1,13 +1,15 @@
 // Drives fetch_address and download_to_file directly, for tests of the download code
 // against the local release server under Wine.
 //
-//   fetch_tool.exe fetch <address> <body file> <report file>
+//   fetch_tool.exe fetch <address> <body file> <report file> [stall limit in ms]
 //   fetch_tool.exe download <address or path> <destination> <report file> [stop after N bytes]
 //
-// The report is UTF-8 text, one "name: value" per line: result (ok or the error text),
-// chunks (consumer or observer calls), total (bytes seen), largest (the largest chunk).
+// The report is UTF-8 text, one "name: value" per line: result (ok, stopped or the error
+// text), chunks (consumer or observer calls), total (bytes seen), largest (the largest chunk),
+// seconds (how long the call took).
 #include <windows.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -27,12 +29,20 @@ struct Counts {
     std::uint64_t largest = 0;
 };
 
-void write_report(const std::string& path, const Status& status, const Counts& counts) {
+std::string result_text(const Result<TransferEnd>& result) {
+    if (!result) return result.error();
+    return result.value() == TransferEnd::Complete ? "ok" : "stopped";
+}
+
+void write_report(const std::string& path, const Result<TransferEnd>& result, const Counts& counts,
+                  std::chrono::steady_clock::time_point started) {
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
     std::ofstream report(std::filesystem::path(to_wide(path)), std::ios::binary | std::ios::trunc);
-    report << "result: " << (status.ok() ? std::string("ok") : status.error()) << "\n";
+    report << "result: " << result_text(result) << "\n";
     report << "chunks: " << counts.chunks << "\n";
     report << "total: " << counts.total << "\n";
     report << "largest: " << counts.largest << "\n";
+    report << "seconds: " << took.count() << "\n";
 }
 
 int run(int argc, wchar_t** argv) {
@@ -42,20 +52,28 @@ int run(int argc, wchar_t** argv) {
     const std::string target = from_wide(argv[3]);
     const std::string report = from_wide(argv[4]);
     Counts counts;
+    const auto started = std::chrono::steady_clock::now();
 
     if (mode == "fetch") {
+        TransferWait wait;
+        if (argc > 5)
+            wait.stall_limit =
+                std::chrono::milliseconds(std::strtoull(from_wide(argv[5]).c_str(), nullptr, 10));
         std::ofstream body(std::filesystem::path(to_wide(target)),
                            std::ios::binary | std::ios::trunc);
-        const Status status = fetch_address(source, [&](const char* data, std::size_t size) {
-            body.write(data, static_cast<std::streamsize>(size));
-            ++counts.chunks;
-            counts.total += size;
-            if (size > counts.largest) counts.largest = size;
-            return true;
-        });
+        const Result<TransferEnd> result = fetch_address(
+            source,
+            [&](const char* data, std::size_t size) {
+                body.write(data, static_cast<std::streamsize>(size));
+                ++counts.chunks;
+                counts.total += size;
+                if (size > counts.largest) counts.largest = size;
+                return true;
+            },
+            wait);
         body.close();
-        write_report(report, status, counts);
-        return status.ok() ? 0 : 1;
+        write_report(report, result, counts, started);
+        return result.ok() ? 0 : 1;
     }
     if (mode == "download") {
         const std::uint64_t stop_after =
@@ -64,15 +82,16 @@ int run(int argc, wchar_t** argv) {
                              CompareStringOrdinal(argv[2], 8, L"https://", 8, TRUE) == CSTR_EQUAL;
         const DownloadSource download_source =
             address ? DownloadSource{Address{source}} : DownloadSource{LocalFile{source}};
-        const Status status = download_to_file(download_source, target, [&](std::uint64_t total) {
-            const std::uint64_t size = total - counts.total;
-            ++counts.chunks;
-            counts.total = total;
-            if (size > counts.largest) counts.largest = size;
-            return total <= stop_after;
-        });
-        write_report(report, status, counts);
-        return status.ok() ? 0 : 1;
+        const Result<TransferEnd> result =
+            download_to_file(download_source, target, [&](std::uint64_t total) {
+                const std::uint64_t size = total - counts.total;
+                ++counts.chunks;
+                counts.total = total;
+                if (size > counts.largest) counts.largest = size;
+                return total <= stop_after;
+            });
+        write_report(report, result, counts, started);
+        return result.ok() ? 0 : 1;
     }
     return 2;
 }

@@ -64,13 +64,14 @@ TEST_F(DownloadToFile, CopiesAFileBlockByBlockAndReportsEveryTotal) {
     write_file(path("source.zip"), bytes);
 
     std::vector<std::uint64_t> totals;
-    const Status status =
+    const Result<TransferEnd> status =
         download_to_file(LocalFile{path("source.zip")}, path("copy.zip"), [&](std::uint64_t total) {
             totals.push_back(total);
             return true;
         });
 
     ASSERT_TRUE(status.ok()) << status.error();
+    EXPECT_EQ(status.value(), TransferEnd::Complete);
     EXPECT_EQ(totals, (std::vector<std::uint64_t>{65536, 131072, 132306}));
     EXPECT_EQ(read_file(path("copy.zip")), bytes);
 }
@@ -79,9 +80,11 @@ TEST_F(DownloadToFile, EmptySourceGivesEmptyFileWithoutProgress) {
     write_file(path("empty.zip"), "");
     write_file(path("copy.zip"), "left over from before");
     int calls = 0;
-    const Status status = download_to_file(LocalFile{path("empty.zip")}, path("copy.zip"),
-                                           [&](std::uint64_t) { return ++calls, true; });
+    const Result<TransferEnd> status =
+        download_to_file(LocalFile{path("empty.zip")}, path("copy.zip"),
+                         [&](std::uint64_t) { return ++calls, true; });
     ASSERT_TRUE(status.ok()) << status.error();
+    EXPECT_EQ(status.value(), TransferEnd::Complete);
     EXPECT_EQ(calls, 0);
     EXPECT_EQ(read_file(path("copy.zip")), "");
 }
@@ -91,14 +94,14 @@ TEST_F(DownloadToFile, ObserverStopEndsTransferWithStoppedAndKeepsWhatWasWritten
     write_file(path("source.zip"), bytes);
 
     std::vector<std::uint64_t> totals;
-    const Status status =
+    const Result<TransferEnd> end =
         download_to_file(LocalFile{path("source.zip")}, path("copy.zip"), [&](std::uint64_t total) {
             totals.push_back(total);
             return false;
         });
 
-    ASSERT_FALSE(status.ok());
-    EXPECT_EQ(status.error(), "stopped");
+    ASSERT_TRUE(end.ok()) << end.error();
+    EXPECT_EQ(end.value(), TransferEnd::Stopped);
     EXPECT_EQ(totals, (std::vector<std::uint64_t>{65536}));
     EXPECT_EQ(read_file(path("copy.zip")), bytes.substr(0, TRANSFER_BUFFER_SIZE));
 }
@@ -106,8 +109,8 @@ TEST_F(DownloadToFile, ObserverStopEndsTransferWithStoppedAndKeepsWhatWasWritten
 TEST_F(DownloadToFile, MissingSourceNamesThePathAndTheOsError) {
     const std::string source = path("missing.zip");
     int calls = 0;
-    const Status status = download_to_file(LocalFile{source}, path("copy.zip"),
-                                           [&](std::uint64_t) { return ++calls, true; });
+    const Result<TransferEnd> status = download_to_file(
+        LocalFile{source}, path("copy.zip"), [&](std::uint64_t) { return ++calls, true; });
     ASSERT_FALSE(status.ok());
     EXPECT_EQ(status.error(),
               "Could not read " + source + ": " + os_error_text(ERROR_FILE_NOT_FOUND));
@@ -119,8 +122,8 @@ TEST_F(DownloadToFile, DestinationInMissingFolderCannotBeCreated) {
     write_file(path("source.zip"), "archive");
     const std::string destination = path("no-such-folder\\copy.zip");
     int calls = 0;
-    const Status status = download_to_file(LocalFile{path("source.zip")}, destination,
-                                           [&](std::uint64_t) { return ++calls, true; });
+    const Result<TransferEnd> status = download_to_file(
+        LocalFile{path("source.zip")}, destination, [&](std::uint64_t) { return ++calls, true; });
     ASSERT_FALSE(status.ok());
     EXPECT_EQ(status.error(),
               "Could not create " + destination + ": " + os_error_text(ERROR_PATH_NOT_FOUND));
@@ -152,7 +155,7 @@ TEST_F(DownloadToFile, SourceAndDestinationStayOpenToOthers) {
 
     const std::wstring wide_copy = to_wide(path("copy.zip"));
     bool opened_by_other = false;
-    const Status status =
+    const Result<TransferEnd> status =
         download_to_file(LocalFile{path("source.zip")}, path("copy.zip"), [&](std::uint64_t) {
             UniqueFile other(CreateFileW(wide_copy.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -162,13 +165,14 @@ TEST_F(DownloadToFile, SourceAndDestinationStayOpenToOthers) {
         });
 
     ASSERT_TRUE(status.ok()) << status.error();
+    EXPECT_EQ(status.value(), TransferEnd::Complete);
     EXPECT_TRUE(opened_by_other);
     EXPECT_EQ(read_file(path("copy.zip")), bytes);
 }
 
 TEST_F(DownloadToFile, WriteFailureIsReportedInsteadOfStopped) {
     // The destination is the client end of a pipe whose server goes away after the first
-    // chunk: the next write fails, and that failure (not "stopped") is the result.
+    // chunk: the next write fails, and that failure (not the stop it caused) is the result.
     const std::wstring pipe_name =
         L"\\\\.\\pipe\\vantile-download-test-" + std::to_wstring(GetCurrentProcessId());
     UniqueFile server(CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_INBOUND,
@@ -179,7 +183,7 @@ TEST_F(DownloadToFile, WriteFailureIsReportedInsteadOfStopped) {
 
     const std::string destination = from_wide(pipe_name);
     std::vector<std::uint64_t> totals;
-    const Status status =
+    const Result<TransferEnd> status =
         download_to_file(LocalFile{path("source.zip")}, destination, [&](std::uint64_t total) {
             totals.push_back(total);
             server.reset();

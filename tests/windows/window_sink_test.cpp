@@ -171,15 +171,16 @@ class OutOfMemoryWhileUnpacking final : public InstallOperations {
         return std::string("C:\\Windows\\System32\\tar.exe");
     }
     Architecture detect_architecture() override { return Architecture::X64; }
-    Result<std::string> read_manifest(const ManifestSource&) override {
+    Result<std::string> read_manifest(const ManifestSource&, const StopQuery&) override {
         return R"({"desktop-windows-x64":{"version":"1.4.0","url":"app.zip","size":4,"sha256":")" +
                std::string(64, 'a') + R"("}})";
     }
     Result<std::string> create_staging_folder() override { return std::string(STAGING); }
-    Status download_to_file(const DownloadSource&, const std::string&,
-                            const ProgressObserver& observer) override {
+    Result<TransferEnd> download_to_file(const DownloadSource&, const std::string&,
+                                         const ProgressObserver& observer,
+                                         const StopQuery&) override {
         observer(4);
-        return {};
+        return TransferEnd::Complete;
     }
     Result<FileDigest> sha256_of_file(const std::string&) override {
         return FileDigest{4, std::string(64, 'a')};
