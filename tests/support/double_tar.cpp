@@ -2,6 +2,7 @@
 // working folder (stored and deflated entries), exit code 0 on success and 1 otherwise.
 //   VANTILE_TEST_TAR_RECORD=<file>  appends the command line and working folder to <file>
 //   VANTILE_TEST_TAR_EXIT=<n>       unpacks what it can, then exits with <n> whatever happened
+//   VANTILE_TEST_TAR_HOLD=<file>    first waits while this file exists (at most 120 seconds)
 // Entries with an absolute name or a ".." part are refused and make the exit code 1.
 #include <windows.h>
 #include <shellapi.h>
@@ -175,11 +176,21 @@ bool unpack(const std::vector<unsigned char>& zip) {
     return all_ok;
 }
 
+// Waits while the file exists, for at most two minutes.
+void hold_while_present(const std::wstring& path) {
+    for (int waited = 0; waited < 120000; waited += 50) {
+        if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+        Sleep(50);
+    }
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const std::wstring record_path = environment(L"VANTILE_TEST_TAR_RECORD");
     if (!record_path.empty()) record(record_path);
+    const std::wstring hold = environment(L"VANTILE_TEST_TAR_HOLD");
+    if (!hold.empty()) hold_while_present(hold);
     const std::wstring forced_exit = environment(L"VANTILE_TEST_TAR_EXIT");
 
     int argc = 0;

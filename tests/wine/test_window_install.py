@@ -1,6 +1,6 @@
 """Whole installs in window mode, served by the local https release server: a success that
-closes the window by itself, Cancel and Esc during the download, a cancelled window brought
-back by a second copy, close requests refused while the app's installer runs, and Try again
+closes the window by itself, Cancel and Esc while a stalled server keeps a read waiting (the
+attempt ends at once), a window cancelled while tar.exe runs brought back by a second copy, close requests refused while the app's installer runs, and Try again
 after a failure. Run through scripts/with-test-ca.sh (Wine must trust the test CA).
 Screenshots go to build/…/ui-screenshots/install/."""
 import pathlib
@@ -24,6 +24,8 @@ CANCELLED = "The install was cancelled. Nothing was installed."
 HEADLINE = "Vantile could not be installed."
 SECOND_COPY = "Another Vantile installer is already running."
 CLOSE_REQUESTS = ("click", "escape", "close", "sysclose")
+# Longer than any test waits for a stalled server.
+STALL_SECONDS = 120
 
 
 class WindowInstallTest(ws.WindowTestCase):
@@ -70,50 +72,70 @@ class WindowInstallTest(ws.WindowTestCase):
         self.assertEqual(log[-1], INSTALLED)
         self.assertEqual(harness.staging_folders(), [])
 
-    def test_cancel_and_esc_during_the_download_hide_the_window_and_exit_2(self):
+    def test_cancel_and_esc_during_a_stall_end_the_attempt_at_once_with_exit_2(self):
         release, server = self.serve(DOUBLES / "Vantile.exe", padding=2_000_000)
-        # The body stalls part of the way: the worker notices the request when bytes flow again.
-        server.set_fault(server.storage_path(release.archive.name), stall_after=400_000, stall_seconds=5)
-        for how in ("click", "escape"):
-            with self.subTest(how=how):
+        archive = server.storage_path(release.archive.name)
+        # The server stalls far longer than the test waits: only the cancel can end the wait.
+        cases = [
+            ("click", archive, dict(stall_after=400_000), STATUS_TEXTS[2]),
+            ("escape", archive, dict(stall_after=400_000), STATUS_TEXTS[2]),
+            ("click", MANIFEST_PATH, dict(headers_delay=STALL_SECONDS), STATUS_TEXTS[1]),
+        ]
+        for how, path, fault, status in cases:
+            with self.subTest(how=how, path=path):
                 harness.clear_log()
+                server.set_fault(path, stall_seconds=STALL_SECONDS, times=1, **fault)
+                requests = len(server.requests)
                 process = self.session.start_installer(env={"http_proxy": server.proxy_url})
-                self.wait_for_download()
+                self.session.wait_for_status(status)
+                self.assertTrue(harness.wait_for(
+                    lambda: any(r.path == path for r in server.requests[requests:])))
+                time.sleep(1.0)  # the bytes before the stall have arrived
+                self.assertTrue(self.session.state().visible)
+                self.assertEqual(harness.staging_folders() != [], path == archive)
+
                 self.close_request(how)
                 asked = time.monotonic()
-                self.session.wait_state(lambda s: not s.visible, timeout=10, what="the window hidden")
-                self.assertLess(time.monotonic() - asked, 3.0, "hidden at once")
-                self.assertIsNone(process.poll(), "the process waits for the worker")
                 self.assertEqual(process.wait(timeout=60), 2)
+                self.assertLess(time.monotonic() - asked, 5.0, "the stalled read kept the process")
                 log = harness.read_log()
                 self.assertEqual(log[-1], CANCELLED)
+                self.assertFalse(any(line.startswith("Connection interrupted") for line in log), log)
                 self.assertNotIn("Unpacking Vantile\u2026", log)
                 self.assertEqual(harness.staging_folders(), [])
 
     def test_a_second_copy_brings_back_a_cancelled_window_which_still_refuses_to_close(self):
-        release, server = self.serve(DOUBLES / "Vantile.exe", padding=2_000_000)
-        server.set_fault(server.storage_path(release.archive.name), stall_after=400_000, stall_seconds=10)
-        process = self.session.start_installer(env={"http_proxy": server.proxy_url})
-        self.wait_for_download()
+        release, server = self.serve(DOUBLES / "Vantile.exe")
+        hold = self.work / "hold"
+        hold.write_text("wait")
+        # tar.exe waits, and the worker with it: the cancel is noticed once the unpacking ends.
+        process = self.session.start_installer(env={
+            "http_proxy": server.proxy_url, "VANTILE_TEST_TAR_HOLD": harness.windows_path(hold)})
+        self.session.wait_for_status(STATUS_TEXTS[3])
         self.close_request("click")
+        asked = time.monotonic()
         self.session.wait_state(lambda s: not s.visible, timeout=10, what="the window hidden")
+        self.assertLess(time.monotonic() - asked, 3.0, "hidden at once")
+        self.assertIsNone(process.poll(), "the process waits for the worker")
 
         self.assertEqual(self.session.run_installer(["--quiet"]), 1)
         self.assertFalse(self.session.state().visible, "a quiet second copy leaves it hidden")
         self.assertEqual(self.session.run_installer([]), 0)
         restored = self.session.wait_state(lambda s: s.visible, timeout=10, what="the window restored")
         self.session.screenshot("restored-while-cancelling")
-        self.assertEqual(restored.status.text, STATUS_TEXTS[2])
+        self.assertEqual(restored.status.text, STATUS_TEXTS[3])
         for how in CLOSE_REQUESTS:
             self.close_request(how)
         state = self.session.state()
         self.assertTrue(state.visible, "close requests do nothing while cancelling")
         self.assertIsNone(process.poll())
 
+        hold.unlink()
         self.assertEqual(process.wait(timeout=60), 2)
         log = harness.read_log()
         self.assertEqual(log.count(SECOND_COPY), 2)
         self.assertEqual(log[-1], CANCELLED)
+        self.assertNotIn("Installing Vantile\u2026", log)
         self.assertEqual(harness.staging_folders(), [])
 
     def test_close_requests_are_refused_while_the_apps_installer_runs(self):
