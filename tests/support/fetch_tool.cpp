@@ -1,7 +1,10 @@
 // Drives fetch_address and download_to_file directly, for tests of the download code
 // against the local release server under Wine.
 //
-//   fetch_tool.exe fetch <address> <body file> <report file> [stall limit in ms]
+//   fetch_tool.exe fetch <address> <body file> <report file> [stall limit in ms] [linger in ms]
+//
+// With a linger time, the tool stays that long after writing its report, so that a read it
+// gave up on can still end (and close its handles) before the process does.
 //   fetch_tool.exe download <address or path> <destination> <report file> [stop after N bytes]
 //
 // The report is UTF-8 text, one "name: value" per line: result (ok, stopped or the error
@@ -12,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -73,6 +77,7 @@ int run(int argc, wchar_t** argv) {
             wait);
         body.close();
         write_report(report, result, counts, started);
+        if (argc > 6) Sleep(static_cast<DWORD>(std::wcstoul(argv[6], nullptr, 10)));
         return result.ok() ? 0 : 1;
     }
     if (mode == "download") {
