@@ -102,13 +102,16 @@ Waited wait_for(HANDLE object, const TransferWait& wait) {
     }
 }
 
-// Lets the transfer thread end as soon as its current call (if any) returns.
-class AbandonOnExit {
+// Tells the transfer thread that no more reads are wanted: it ends as soon as its current call,
+// if any, returns. Told at the latest when the caller leaves, whichever way it leaves.
+class NoMoreReads {
   public:
-    explicit AbandonOnExit(Channel& channel) : channel_(channel) {}
-    AbandonOnExit(const AbandonOnExit&) = delete;
-    AbandonOnExit& operator=(const AbandonOnExit&) = delete;
-    ~AbandonOnExit() {
+    explicit NoMoreReads(Channel& channel) : channel_(channel) {}
+    NoMoreReads(const NoMoreReads&) = delete;
+    NoMoreReads& operator=(const NoMoreReads&) = delete;
+    ~NoMoreReads() { tell(); }
+
+    void tell() {
         channel_.abandoned.store(true);
         SetEvent(channel_.go_on.get());
     }
@@ -136,12 +139,12 @@ Result<TransferEnd> run_transfer_thread(std::unique_ptr<BlockingSource> source,
     UniqueHandle thread(CreateThread(nullptr, 0, transfer_thread, handed.get(), 0, nullptr));
     if (!thread) return fail(abandon_message(TransferStage::Starting, GetLastError()));
     handed.release();  // the thread owns its reference now
-    AbandonOnExit abandon_on_exit(*channel);
+    NoMoreReads no_more_reads(*channel);
 
-    // An end that the thread reached by itself: its source is released in a moment, and the
-    // caller waits for that (within the same limits), so that one try's handles are closed
-    // before the next try opens its own.
-    const auto after_release = [&]() { wait_for(thread.get(), wait); };
+    // At an end that the thread reached by itself (or was told of between two reads), its
+    // source is released in a moment. The caller waits for that, within the same limits, so
+    // that one try's handles are closed before the next try opens its own.
+    const auto wait_for_release = [&]() { wait_for(thread.get(), wait); };
 
     TransferStage stage = TransferStage::Opening;
     for (;;) {
@@ -158,20 +161,19 @@ Result<TransferEnd> run_transfer_thread(std::unique_ptr<BlockingSource> source,
                 break;
             case Answer::Chunk:
                 if (!consumer(channel->buffer.get(), channel->count)) {
-                    channel->abandoned.store(true);
-                    SetEvent(channel->go_on.get());
-                    after_release();
+                    no_more_reads.tell();
+                    wait_for_release();
                     return TransferEnd::Stopped;
                 }
                 break;
             case Answer::End:
-                after_release();
+                wait_for_release();
                 return TransferEnd::Complete;
             case Answer::Failed:
-                after_release();
+                wait_for_release();
                 return fail(std::move(channel->message));
             case Answer::Threw:
-                after_release();
+                wait_for_release();
                 std::rethrow_exception(channel->exception);
         }
         SetEvent(channel->go_on.get());

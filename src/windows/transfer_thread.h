@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "flow/transfer.h"
 #include "base/result.h"
+#include "flow/transfer.h"
 
 namespace vantile {
 
@@ -37,7 +37,7 @@ class BlockingSource {
     virtual Result<std::size_t> read(char* buffer, std::size_t capacity) = 0;
 };
 
-// Where a transfer was when it could not go on without a call of its own failing.
+// How far a transfer had come when it gave up: starting its thread, in open(), or in read().
 enum class TransferStage { Starting, Opening, Reading };
 
 // The message for a transfer that could not start its thread (with that error code), or that
@@ -47,8 +47,8 @@ using AbandonMessage = std::function<std::string(TransferStage stage, std::uint3
 
 // Opens the source and hands every chunk, read into one zero-filled buffer of `buffer_size`
 // bytes, to the consumer: Complete at the end of the body, Stopped when the consumer answered
-// false, or the message of a failure or of a wait that was given up. On every other end than a
-// given-up wait the source has been released when this returns.
+// false, or the message of a failure or of a wait that was given up. At every end but a
+// given-up wait, it first waits (within the same limits) for the source to be released.
 Result<TransferEnd> run_transfer_thread(std::unique_ptr<BlockingSource> source,
                                         std::size_t buffer_size, const ChunkConsumer& consumer,
                                         const TransferWait& wait,
