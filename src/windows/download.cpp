@@ -139,23 +139,30 @@ Result<TransferEnd> copy_local_file(const std::string& source_path, const ChunkC
     }
 }
 
+// A fetch that gave up at that stage ends like a WinINet call that failed there with that code.
+std::string abandoned_fetch_message(const std::string& address, TransferStage stage,
+                                    std::uint32_t code) {
+    const std::string error = windows_error_text(code);
+    switch (stage) {
+        case TransferStage::Starting:
+            return start_failed_message(error);
+        case TransferStage::Opening:
+            return download_failed_message(address, error);
+        case TransferStage::Reading:
+            break;
+    }
+    return download_stopped_message(address, error);
+}
+
 }  // namespace
 
 Result<TransferEnd> fetch_address(const std::string& address, const ChunkConsumer& consumer,
                                   const TransferWait& wait) {
+    const AbandonMessage abandon_message = [&address](TransferStage stage, std::uint32_t code) {
+        return abandoned_fetch_message(address, stage, code);
+    };
     return run_transfer_thread(std::make_unique<InternetSource>(address), TRANSFER_BUFFER_SIZE,
-                               consumer, wait, [&address](TransferStage stage, std::uint32_t code) {
-                                   const std::string error = windows_error_text(code);
-                                   switch (stage) {
-                                       case TransferStage::Starting:
-                                           return start_failed_message(error);
-                                       case TransferStage::Opening:
-                                           return download_failed_message(address, error);
-                                       case TransferStage::Reading:
-                                           break;
-                                   }
-                                   return download_stopped_message(address, error);
-                               });
+                               consumer, wait, abandon_message);
 }
 
 Result<TransferEnd> download_to_file(const DownloadSource& source, const std::string& destination,
