@@ -8,6 +8,7 @@
 #include <exception>
 #include <utility>
 
+#include "base/scope_exit.h"
 #include "windows/unique_handle.h"
 
 namespace vantile {
@@ -102,24 +103,6 @@ Waited wait_for(HANDLE object, const TransferWait& wait) {
     }
 }
 
-// Tells the transfer thread that no more reads are wanted: it ends as soon as its current call,
-// if any, returns. Told at the latest when the caller leaves, whichever way it leaves.
-class NoMoreReads {
-  public:
-    explicit NoMoreReads(Channel& channel) : channel_(channel) {}
-    NoMoreReads(const NoMoreReads&) = delete;
-    NoMoreReads& operator=(const NoMoreReads&) = delete;
-    ~NoMoreReads() { tell(); }
-
-    void tell() {
-        channel_.abandoned.store(true);
-        SetEvent(channel_.go_on.get());
-    }
-
-  private:
-    Channel& channel_;
-};
-
 }  // namespace
 
 Result<TransferEnd> run_transfer_thread(std::unique_ptr<BlockingSource> source,
@@ -139,7 +122,13 @@ Result<TransferEnd> run_transfer_thread(std::unique_ptr<BlockingSource> source,
     UniqueHandle thread(CreateThread(nullptr, 0, transfer_thread, handed.get(), 0, nullptr));
     if (!thread) return fail(abandon_message(TransferStage::Starting, GetLastError()));
     handed.release();  // the thread owns its reference now
-    NoMoreReads no_more_reads(*channel);
+    // Tells the transfer thread that no more reads are wanted: it ends as soon as its current
+    // call, if any, returns. Told at the latest when the caller leaves, whichever way it leaves.
+    const auto no_more_reads = [&channel] {
+        channel->abandoned.store(true);
+        SetEvent(channel->go_on.get());
+    };
+    const ScopeExit tell_on_leaving(no_more_reads);
 
     // At an end that the thread reached by itself (or was told of between two reads), its
     // source is released in a moment. The caller waits for that, within the same limits, so
@@ -161,7 +150,7 @@ Result<TransferEnd> run_transfer_thread(std::unique_ptr<BlockingSource> source,
                 break;
             case Answer::Chunk:
                 if (!consumer(channel->buffer.get(), channel->count)) {
-                    no_more_reads.tell();
+                    no_more_reads();
                     wait_for_release();
                     return TransferEnd::Stopped;
                 }
