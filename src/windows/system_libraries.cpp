@@ -24,13 +24,6 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 namespace vantile {
 namespace {
 
-struct ModuleTraits {
-    using Type = HMODULE;
-    static Type invalid() { return nullptr; }
-    static void close(Type module) { FreeLibrary(module); }
-};
-using UniqueModule = UniqueResource<ModuleTraits>;
-
 const ImgDelayDescr* const DESCRIPTORS[] = {
 #define DELAY_LOADED(library) &__DELAY_IMPORT_DESCRIPTOR_libdelay_##library##_a,
     VANTILE_DELAY_LOADED_LIBRARIES

@@ -63,6 +63,11 @@ struct FontTraits {
     static Type invalid() { return nullptr; }
     static void close(Type font) { DeleteObject(font); }
 };
+struct ModuleTraits {
+    using Type = HMODULE;
+    static Type invalid() { return nullptr; }
+    static void close(Type module) { FreeLibrary(module); }
+};
 struct BcryptAlgorithmTraits {
     using Type = BCRYPT_ALG_HANDLE;
     static Type invalid() { return nullptr; }
@@ -82,6 +87,8 @@ using UniqueFile = UniqueResource<FileTraits>;
 using UniqueInternet = UniqueResource<InternetTraits>;
 // Fonts: delete only after no control uses them.
 using UniqueFont = UniqueResource<FontTraits>;
+// Modules loaded with LoadLibraryExW (never those only looked up with GetModuleHandleW).
+using UniqueModule = UniqueResource<ModuleTraits>;
 // CNG algorithm providers and hash objects; declare the provider first so the hash goes first.
 using UniqueBcryptAlgorithm = UniqueResource<BcryptAlgorithmTraits>;
 using UniqueBcryptHash = UniqueResource<BcryptHashTraits>;

@@ -1,6 +1,5 @@
 #pragma once
 // Splitting the process's command line by the Windows rules, and reading the arguments.
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
