@@ -5,9 +5,9 @@
 #    restricted the DLL search (src/windows/system_libraries.cpp);
 #  - hardening: stack protector and fortified string functions, ASLR and DEP flags;
 #  - a reproducible file: no time stamp, no build paths.
-# Included before any target is made, so every target is made with them. The program's own
-# settings (its link map, the SHA-256 printed after each link) are the function at the end,
-# which windows.cmake calls right after the program's add_executable.
+# Included before any target is made: each setting holds for the targets made after it. The
+# program's own settings (its link map, the SHA-256 printed after each link) are the function
+# at the end, which windows.cmake calls right after the program's add_executable.
 
 # -- Delay-import libraries ------------------------------------------------------------------
 # wininet, bcrypt and comctl32 are not KnownDLLs, so Windows would look for them in the
@@ -47,29 +47,22 @@ endforeach()
 add_compile_definitions("VANTILE_DELAY_LOADED_LIBRARIES=${delay_loaded_list}")
 
 # -- Hardening -------------------------------------------------------------------------------
-# -fstack-protector-strong also reaches the link line (CMake passes the compile flags there),
-# where the driver adds libssp, linked statically like everything else: it holds the checked
-# functions that mingw-w64's headers call for _FORTIFY_SOURCE when optimising. The program
-# brings its own canary and failure handlers (src/shell/stack_protection.cpp), so libssp's
-# canary set-up, which runs before wWinMain through CryptAcquireContextA, is not linked in;
-# the test programs keep libssp's.
-set(hardening_flags "-fstack-protector-strong -D_FORTIFY_SOURCE=2")
+# On the link line, -fstack-protector-strong makes the driver add libssp, linked statically like
+# everything else: it holds the checked functions that mingw-w64's headers call for
+# _FORTIFY_SOURCE when optimising. The program brings its own canary and failure handlers
+# (src/shell/stack_protection.cpp), so libssp's canary set-up, which runs before wWinMain
+# through CryptAcquireContextA, is not linked in; the test programs keep libssp's.
+add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-fstack-protector-strong;-D_FORTIFY_SOURCE=2>")
+add_link_options(-fstack-protector-strong)
 # ASLR with high entropy, and DEP: ld's defaults, written down so they stay.
-string(APPEND CMAKE_EXE_LINKER_FLAGS
-  " -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat")
-string(APPEND CMAKE_SHARED_LINKER_FLAGS
-  " -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat")
+add_link_options(-Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat)
 
 # -- Reproducible output ---------------------------------------------------------------------
 # No build folder in the binary (__FILE__, debug paths): the later map wins, and the build
 # folder may lie inside the source folder.
-set(reproducible_flags
-  "-ffile-prefix-map=${CMAKE_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}/=build/")
-string(APPEND CMAKE_C_FLAGS " ${hardening_flags} ${reproducible_flags}")
-string(APPEND CMAKE_CXX_FLAGS " ${hardening_flags} ${reproducible_flags}")
+add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=;-ffile-prefix-map=${CMAKE_BINARY_DIR}/=build/>")
 # No link time in the PE header; the checksum then depends on the bytes alone.
-string(APPEND CMAKE_EXE_LINKER_FLAGS " -Wl,--no-insert-timestamp")
-string(APPEND CMAKE_SHARED_LINKER_FLAGS " -Wl,--no-insert-timestamp")
+add_link_options(-Wl,--no-insert-timestamp)
 
 # The program's own settings, applied right after its add_executable (vantile-install only).
 function(vantile_program_settings program)
