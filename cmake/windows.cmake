@@ -1,8 +1,8 @@
 # Windows build: the Win32 library and the program, made with the release settings of
-# cmake/hardening.cmake (its tests are wired in cmake/windows_tests.cmake).
+# cmake/hardening.cmake, which CMakeLists.txt applies before the first target (the tests are
+# wired in cmake/windows_tests.cmake).
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)
 add_link_options(-static -static-libgcc -static-libstdc++ -municode)
-include(cmake/hardening.cmake)
 
 # The Win32 library: windows/ and ui/ outside their portable/ folders.
 file(GLOB WINDOWS_SOURCES CONFIGURE_DEPENDS src/windows/*.cpp src/ui/*.cpp)
