@@ -1,11 +1,13 @@
-# Release-build settings of the Windows program, for every target of the mingw build:
+# Release-build settings of the Windows program. The first three hold for every target of the
+# mingw build (the program, its libraries, the test programs):
 #  - no DLL from the program's own folder: only KnownDLLs are imported directly, every other
 #    system DLL through a delay-import library, bound from System32 once the program has
 #    restricted the DLL search (src/windows/system_libraries.cpp);
 #  - hardening: stack protector and fortified string functions, ASLR and DEP flags;
-#  - a reproducible file: no time stamp, no build paths; the build prints its SHA-256.
-# Included before the targets are made; the flags below are directory-wide, and CMake uses
-# their value at the end of the directory for every target in it.
+#  - a reproducible file: no time stamp, no build paths.
+# Included before any target is made: each setting holds for the targets made after it. The
+# program's own settings (its link map, the SHA-256 printed after each link) are the function
+# at the end, which windows.cmake calls right after the program's add_executable.
 
 # -- Delay-import libraries ------------------------------------------------------------------
 # wininet, bcrypt and comctl32 are not KnownDLLs, so Windows would look for them in the
@@ -45,57 +47,33 @@ endforeach()
 add_compile_definitions("VANTILE_DELAY_LOADED_LIBRARIES=${delay_loaded_list}")
 
 # -- Hardening -------------------------------------------------------------------------------
-# -fstack-protector-strong also reaches the link line (CMake passes the compile flags there),
-# where the driver adds libssp, linked statically like everything else: it holds the checked
-# functions that mingw-w64's headers call for _FORTIFY_SOURCE when optimising. The program
-# brings its own canary and failure handlers (src/shell/stack_protection.cpp), so libssp's
-# canary set-up, which runs before wWinMain through CryptAcquireContextA, is not linked in;
-# the test programs keep libssp's.
-set(hardening_flags "-fstack-protector-strong -D_FORTIFY_SOURCE=2")
+# On the link line, -fstack-protector-strong makes the driver add libssp, linked statically like
+# everything else: it holds the checked functions that mingw-w64's headers call for
+# _FORTIFY_SOURCE when optimising. The program brings its own canary and failure handlers
+# (src/shell/stack_protection.cpp), so libssp's canary set-up, which runs before wWinMain
+# through CryptAcquireContextA, is not linked in; the test programs keep libssp's.
+add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-fstack-protector-strong;-D_FORTIFY_SOURCE=2>")
+add_link_options(-fstack-protector-strong)
 # ASLR with high entropy, and DEP: ld's defaults, written down so they stay.
-string(APPEND CMAKE_EXE_LINKER_FLAGS
-  " -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat")
-string(APPEND CMAKE_SHARED_LINKER_FLAGS
-  " -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat")
+add_link_options(-Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat)
 
 # -- Reproducible output ---------------------------------------------------------------------
 # No build folder in the binary (__FILE__, debug paths): the later map wins, and the build
 # folder may lie inside the source folder.
-set(reproducible_flags
-  "-ffile-prefix-map=${CMAKE_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}/=build/")
-string(APPEND CMAKE_C_FLAGS " ${hardening_flags} ${reproducible_flags}")
-string(APPEND CMAKE_CXX_FLAGS " ${hardening_flags} ${reproducible_flags}")
+add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=;-ffile-prefix-map=${CMAKE_BINARY_DIR}/=build/>")
 # No link time in the PE header; the checksum then depends on the bytes alone.
-string(APPEND CMAKE_EXE_LINKER_FLAGS " -Wl,--no-insert-timestamp")
-string(APPEND CMAKE_SHARED_LINKER_FLAGS " -Wl,--no-insert-timestamp")
+add_link_options(-Wl,--no-insert-timestamp)
 
-# Run once the program's target exists (at the end of this directory).
-function(vantile_program_settings)
+# The program's own settings, applied right after its add_executable (vantile-install only).
+function(vantile_program_settings program)
   # The link map with its cross references shows which objects check the canary and which
   # fortified functions are in (read by tests/build/test_pe_header.py).
-  target_link_options(vantile-install PRIVATE
-    -Wl,-Map=$<TARGET_FILE_DIR:vantile-install>/vantile-install.map -Wl,--cref)
+  target_link_options(${program} PRIVATE
+    -Wl,-Map=$<TARGET_FILE_DIR:${program}>/${program}.map -Wl,--cref)
   # The SHA-256 after each link, so a publisher can compare a released file with a rebuild.
-  add_custom_command(TARGET vantile-install POST_BUILD
-    COMMAND ${CMAKE_COMMAND} -E echo "SHA-256 of vantile-install.exe:"
-    COMMAND ${CMAKE_COMMAND} -E sha256sum $<TARGET_FILE_NAME:vantile-install>
-    WORKING_DIRECTORY $<TARGET_FILE_DIR:vantile-install>
+  add_custom_command(TARGET ${program} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E echo "SHA-256 of ${program}.exe:"
+    COMMAND ${CMAKE_COMMAND} -E sha256sum $<TARGET_FILE_NAME:${program}>
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:${program}>
     VERBATIM)
 endfunction()
-cmake_language(DEFER CALL vantile_program_settings)
-
-# The planted DLL and the hardening probe that the tests of these protections use.
-add_subdirectory(tests/support/release)
-
-# Checks of the built file itself, outside Wine; the reproducibility test builds the program
-# twice more from scratch.
-foreach(name test_pe_header test_reproducible_build)
-  add_test(NAME build/${name}
-    COMMAND ${Python3_EXECUTABLE} -m unittest -v ${name}
-    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/build)
-  set_tests_properties(build/${name} PROPERTIES
-    LABELS build
-    TIMEOUT 3600
-    ENVIRONMENT "VANTILE_BUILD_DIR=${CMAKE_BINARY_DIR};VANTILE_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
-endforeach()
-set_property(TEST build/test_reproducible_build APPEND PROPERTY LABELS slow)

@@ -7,11 +7,6 @@ namespace vantile {
 
 enum class Architecture { X64, Arm64 };
 
-struct ComputerFacts {
-    std::string tar_path;
-    Architecture architecture = Architecture::X64;
-};
-
 inline constexpr std::uint32_t MINIMUM_WINDOWS_BUILD = 17763;
 
 // "win32-x64" or "win32-arm64".

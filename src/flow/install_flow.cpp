@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <optional>
+#include <string_view>
 #include <variant>
 
 #include "base/text.h"
@@ -11,17 +12,49 @@
 namespace vantile {
 namespace {
 
-// What the report says when an exception (in practice running out of memory) ends a step.
-std::string unexpected_stop_message(const std::exception& error) {
-    return fill_template("The installer stopped unexpectedly: {}.", {error.what()});
-}
+// The message of an exception that ends a step or the removal (in practice running out of
+// memory), written into room taken before the steps run: once memory is short, building a
+// message would throw again. A detail longer than the room left is cut.
+class StopMessage {
+  public:
+    StopMessage() noexcept {
+        try {
+            text_.reserve(CAPACITY);
+        } catch (...) {
+            // No room at all: take() falls back to a text short enough to need none.
+        }
+    }
+
+    // "The installer stopped unexpectedly: <detail>." (without ": <detail>" when there is none).
+    std::string take(const char* detail) noexcept {
+        // 14 characters fit the string's own inline buffer (15 in libstdc++), so this takes no
+        // memory either.
+        constexpr std::string_view NO_ROOM = "Out of memory.";
+        if (text_.capacity() < CAPACITY) return std::string(NO_ROOM);
+        constexpr std::string_view PREFIX = "The installer stopped unexpectedly";
+        text_.assign(PREFIX);
+        if (detail) {
+            text_.append(": ");
+            std::string_view shown(detail);
+            text_.append(shown.substr(0, CAPACITY - text_.size() - 1));
+        }
+        text_.push_back('.');
+        return std::move(text_);
+    }
+
+  private:
+    static constexpr std::size_t CAPACITY = 256;
+    std::string text_;
+};
 
 class Attempt {
   public:
     Attempt(const ManifestSource& source, ProgressSink& sink, InstallOperations& operations)
         : source_(source), sink_(sink), operations_(operations) {}
 
-    AttemptReport run() {
+    // Never throws: an exception in a step or in the removal becomes part of the report, and a
+    // log that cannot take the report loses it.
+    AttemptReport run() noexcept {
         AttemptReport report;
         report.outcome = run_steps_to_an_outcome();
         remove_staging_folder(report);
@@ -32,11 +65,13 @@ class Attempt {
   private:
     // An exception that escapes a step ends the attempt like a failure of that step, so the
     // staging folder is removed and the report logged on this path too.
-    InstallOutcome run_steps_to_an_outcome() {
+    InstallOutcome run_steps_to_an_outcome() noexcept {
         try {
             return settled(run_steps());
         } catch (const std::exception& error) {
-            return failed(unexpected_stop_message(error));
+            return Failed{step_stop_.take(error.what()), current_step_};
+        } catch (...) {
+            return Failed{step_stop_.take(nullptr), current_step_};
         }
     }
 
@@ -49,31 +84,34 @@ class Attempt {
     }
 
     // Whatever ended the attempt, its staging folder goes; one that stays is named.
-    void remove_staging_folder(AttemptReport& report) {
+    void remove_staging_folder(AttemptReport& report) noexcept {
         if (!staging_folder_) return;
-        std::string error;
         try {
             Status removed = operations_.remove_staging_folder(*staging_folder_);
             if (removed) return;
-            error = removed.error();
+            report.removal_error = removed.error();
         } catch (const std::exception& exception) {
-            error = unexpected_stop_message(exception);
+            report.removal_error = removal_stop_.take(exception.what());
+        } catch (...) {
+            report.removal_error = removal_stop_.take(nullptr);
         }
-        report.leftover_folder = *staging_folder_;
-        report.removal_error = std::move(error);
+        report.leftover_folder = std::move(*staging_folder_);
     }
 
-    void log_report(const AttemptReport& report) {
+    void log_report(const AttemptReport& report) noexcept {
         try {
             for (const std::string& line : report_lines(report)) sink_.log_line(line);
-        } catch (const std::exception&) {
+        } catch (...) {
             // A log that cannot take the report loses it; the report itself still decides
             // the exit code and what the window shows.
         }
     }
 
+    // The flow keeps its own record of the step that began; the sink only answers.
     bool begin(InstallStep step) {
-        return sink_.begin_step(step, current_step_) == StepAnswer::GoOn;
+        if (sink_.begin_step(step) != StepAnswer::GoOn) return false;
+        current_step_ = step;
+        return true;
     }
 
     // A transfer that waits for the network stops waiting once the user cancels.
@@ -109,7 +147,8 @@ class Attempt {
             return failed(digest_text.error());
         Result<std::string> staging = operations_.create_staging_folder();
         if (!staging) return failed(staging.error());
-        staging_folder_ = staging.value();
+        // Moved, not copied: a folder that exists is always recorded for removal.
+        staging_folder_ = std::move(staging.value());
         const std::string archive_path = join_path(*staging_folder_, ARCHIVE_FILE_NAME);
         Result<FileDigest> digest =
             download_with_retries(download.value(), archive_path, build.size);
@@ -187,11 +226,14 @@ class Attempt {
         }
     }
 
-    const ManifestSource source_;
+    // The caller's own copy, which outlives the attempt: copying it here could throw.
+    const ManifestSource& source_;
     ProgressSink& sink_;
     InstallOperations& operations_;
     InstallStep current_step_ = InstallStep::Checking;
     std::optional<std::string> staging_folder_;
+    StopMessage step_stop_;
+    StopMessage removal_stop_;
 };
 
 }  // namespace

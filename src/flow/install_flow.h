@@ -11,7 +11,8 @@ inline constexpr const char* UNPACK_FOLDER_NAME = "zip";
 
 // Runs one attempt through the five steps, removes its staging folder, writes the
 // report's lines to the log and returns the report. An exception that escapes a step (in
-// practice running out of memory) ends the attempt as a failure of that step.
+// practice running out of memory) ends the attempt as a failure of that step; none escapes.
+// The source must outlive the call.
 AttemptReport run_install_flow(const ManifestSource& source, ProgressSink& sink,
                                InstallOperations& operations);
 

@@ -7,6 +7,21 @@
 
 namespace vantile {
 
+void LoggingSink::log_line(std::string_view text) {
+    log_.write_line(text);
+}
+
+void LoggingSink::retrying(std::string_view message, std::uint32_t try_number,
+                           std::uint32_t limit) {
+    log_.write_line(message);
+    log_.write_line(retry_notice(try_number, limit));
+    pause_(RETRY_PAUSE_MILLISECONDS);
+}
+
+void LoggingSink::log_step(InstallStep step) {
+    log_.write_line(step_log_text(step));
+}
+
 std::string step_log_text(InstallStep step) {
     std::string text(display_name(step));
     text += "\u2026";

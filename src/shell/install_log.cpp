@@ -48,6 +48,7 @@ void InstallLog::write_line(std::string_view text) {
     size_t left = line.size();
     while (left > 0) {
         DWORD written = 0;
+        // WriteFile counts in a 32-bit DWORD; 256 MiB per call keeps far inside it.
         DWORD chunk = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
         if (!WriteFile(file_.get(), data, chunk, &written, nullptr) || written == 0) return;
         data += written;

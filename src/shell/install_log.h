@@ -20,7 +20,6 @@ class InstallLog final : public LineLog {
     static InstallLog open(LogMode mode);
 
     void write_line(std::string_view text) override;
-    bool is_open() const { return static_cast<bool>(file_); }
 
   private:
     UniqueFile file_;

@@ -22,10 +22,17 @@ void log_report(LineLog& log, const AttemptReport& report) {
 
 DWORD WINAPI run_worker_task(void* parameter) {
     std::unique_ptr<WorkerTask> task(static_cast<WorkerTask*>(parameter));
-    // The flow turns an exception in a step into a failure of that step, so the window
-    // always gets a report.
-    AttemptReport report = run_install_flow(task->manifest_source, task->sink, *task->operations);
-    hand_off_report(*task->outcome_slot, task->window, std::move(report));
+    try {
+        // The flow turns an exception in a step into a failure of that step, so the window
+        // always gets a report.
+        AttemptReport report =
+            run_install_flow(task->manifest_source, task->sink, *task->operations);
+        hand_off_report(*task->outcome_slot, task->window, std::move(report));
+    } catch (...) {
+        // The last guard: should anything escape all the same, the window would wait for a
+        // report that never comes, so the program ends at once as a failed install.
+        ExitProcess(1);
+    }
     return 0;
 }
 

@@ -6,28 +6,17 @@ namespace vantile {
 
 WindowSink::WindowSink(std::shared_ptr<std::atomic<bool>> cancel_requested,
                        std::shared_ptr<SharedLog> log, HWND window, Pause pause)
-    : cancel_requested_(std::move(cancel_requested)),
+    : LoggingSink(*log, std::move(pause)),
+      cancel_requested_(std::move(cancel_requested)),
       log_(std::move(log)),
-      window_(window),
-      pause_(std::move(pause)) {}
+      window_(window) {}
 
-StepAnswer WindowSink::begin_step(InstallStep step, InstallStep& current_step) {
+StepAnswer WindowSink::begin_step(InstallStep step) {
     if (cancel_requested_->load()) return StepAnswer::Cancelled;
-    current_step = step;
     // A failed post only costs the window one update.
     PostMessageW(window_, WM_INSTALL_STEP, static_cast<WPARAM>(step), 0);
-    log_->write_line(step_log_text(step));
+    log_step(step);
     return StepAnswer::GoOn;
-}
-
-void WindowSink::log_line(std::string_view text) {
-    log_->write_line(text);
-}
-
-void WindowSink::retrying(std::string_view message, std::uint32_t try_number, std::uint32_t limit) {
-    log_->write_line(message);
-    log_->write_line(retry_notice(try_number, limit));
-    pause_(RETRY_PAUSE_MILLISECONDS);
 }
 
 bool WindowSink::report_progress(std::uint64_t received, std::uint64_t expected) {

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 #include "flow/progress_sink.h"
@@ -13,24 +12,20 @@
 
 namespace vantile {
 
-class WindowSink final : public ProgressSink {
+class WindowSink final : public LoggingSink {
   public:
-    using Pause = std::function<void(std::uint32_t milliseconds)>;
-
     WindowSink(std::shared_ptr<std::atomic<bool>> cancel_requested, std::shared_ptr<SharedLog> log,
                HWND window, Pause pause);
 
-    StepAnswer begin_step(InstallStep step, InstallStep& current_step) override;
-    void log_line(std::string_view text) override;
-    void retrying(std::string_view message, std::uint32_t try_number, std::uint32_t limit) override;
+    StepAnswer begin_step(InstallStep step) override;
     bool report_progress(std::uint64_t received, std::uint64_t expected) override;
     bool is_cancelled() override;
 
   private:
     std::shared_ptr<std::atomic<bool>> cancel_requested_;
+    // Keeps alive the log that the base writes.
     std::shared_ptr<SharedLog> log_;
     HWND window_;
-    Pause pause_;
     // Kept across the download tries of one attempt.
     std::uint32_t last_position_ = 0;
 };

@@ -27,7 +27,10 @@ TEST(SplitCommandLine, FollowsTheWindowsRules) {
         {u"p \"a\\\\\"", {u"p", u"a\\"}},
         {u"p ab\"c d\"e", {u"p", u"abc de"}},
     };
-    for (const Case& c : cases) EXPECT_EQ(split_command_line(c.line), c.arguments);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.line.begin(), c.line.end()));
+        EXPECT_EQ(split_command_line(c.line), c.arguments);
+    }
 }
 
 TEST(ModeFor, OnlyNothingOrExactlyQuiet) {
@@ -61,18 +64,27 @@ TEST(QuoteArgument, QuotesOnlyWhenNeeded) {
                            {"a\tb", "\"a\tb\""},
                            {"C:\\my dir\\", "\"C:\\my dir\\\\\""},
                            {"say \"hi\" now", "\"say \\\"hi\\\" now\""},
-                           {"a\\\" b", "\"a\\\\\\\" b\""}})
-        EXPECT_EQ(quote_argument(c.in), c.out) << c.in;
+                           {"a\\\" b", "\"a\\\\\\\" b\""},
+                           // An inner quote is escaped even where nothing needs quotes.
+                           {"a\"b", "a\\\"b"},
+                           {"\"", "\\\""},
+                           {"a\\\"b", "a\\\\\\\"b"},
+                           {"a\\b\\", "a\\b\\"}}) {
+        SCOPED_TRACE(c.in);
+        EXPECT_EQ(quote_argument(c.in), c.out);
+    }
 }
 
 TEST(QuoteArgument, RoundTripsThroughTheSplitter) {
     for (std::string argument :
-         {"plain", "with space", "", "trail\\", "tr ail\\\\", "q\"uote d", "\\\\\" x"}) {
+         {"plain", "with space", "", "trail\\", "tr ail\\\\", "q\"uote d", "\\\\\" x", "a\"b", "\"",
+          "\"\"", "a\\\"b", "a\\\\\"b\\", "\"lead", "trail\"", "a\\b"}) {
+        SCOPED_TRACE(argument);
         std::u16string line = u"prog ";
         for (char c : quote_argument(argument)) line.push_back(static_cast<char16_t>(c));
         std::vector<std::u16string> split = split_command_line(line);
-        ASSERT_EQ(split.size(), 2u) << argument;
-        EXPECT_EQ(split[1], std::u16string(argument.begin(), argument.end())) << argument;
+        ASSERT_EQ(split.size(), 2u);
+        EXPECT_EQ(split[1], std::u16string(argument.begin(), argument.end()));
     }
 }
 

@@ -18,8 +18,10 @@ TEST(FormatLogLine, TimeFieldIsOneDecimalRightAlignedInSixAndNeverCut) {
                                            {1234.5, "[1234.5s] x\n"},
                                            {9999.94, "[9999.9s] x\n"},
                                            {9999.96, "[10000.0s] x\n"},
-                                           {12345.6, "[12345.6s] x\n"}})
-        EXPECT_EQ(format_log_line(c.seconds, "x"), c.line) << c.seconds;
+                                           {12345.6, "[12345.6s] x\n"}}) {
+        SCOPED_TRACE(c.seconds);
+        EXPECT_EQ(format_log_line(c.seconds, "x"), c.line);
+    }
 }
 
 TEST(FormatLogLine, TextIsWrittenUnchanged) {
@@ -67,6 +69,7 @@ TEST(ReportLines, StepNames) {
         {InstallStep::Unpacking, "Unpacking Vantile"},
         {InstallStep::Installing, "Installing Vantile"}};
     for (const auto& [step, name] : names) {
+        SCOPED_TRACE(name);
         EXPECT_EQ(display_name(step), name);
         EXPECT_EQ(report_lines({{}, {}, Failed{"m", step}}).front(),
                   "Vantile could not be installed. The step that failed: " + name + ".");

@@ -30,6 +30,10 @@ TEST(Utf16AndUtf8, ConvertExactlyBothWays) {
         {u"\u00e9t\u00e9", "\xc3\xa9t\xc3\xa9", "\xc3\xa9t\xc3\xa9"},
         {u"\u20ac\uffff", "\xe2\x82\xac\xef\xbf\xbf", "\xe2\x82\xac\xef\xbf\xbf"},
         {u"\U0001F600", "\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},
+        // The last code point: the highest surrogate pair there is.
+        {u"\U0010FFFF", "\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf"},
+        {std::u16string{char16_t(0xDBFF), char16_t(0xDFFF)}, "\xf4\x8f\xbf\xbf",
+         "\xf4\x8f\xbf\xbf"},
         {std::u16string{u'a', char16_t(0xD800)}, "a\xef\xbf\xbd", std::nullopt},
         {std::u16string{char16_t(0xDC00), u'b'},
          "\xef\xbf\xbd"
@@ -39,10 +43,11 @@ TEST(Utf16AndUtf8, ConvertExactlyBothWays) {
          std::nullopt},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(utf16_to_utf8_lossy(c.utf16), c.lossy) << c.lossy;
-        EXPECT_EQ(utf16_to_utf8_strict(c.utf16), c.strict) << c.lossy;
+        SCOPED_TRACE(c.lossy);
+        EXPECT_EQ(utf16_to_utf8_lossy(c.utf16), c.lossy);
+        EXPECT_EQ(utf16_to_utf8_strict(c.utf16), c.strict);
         if (c.strict) {
-            EXPECT_EQ(utf8_to_utf16(*c.strict), c.utf16) << c.lossy;
+            EXPECT_EQ(utf8_to_utf16(*c.strict), c.utf16);
         }
     }
 }
@@ -64,9 +69,10 @@ TEST(AppendUtf8, WritesEachCodePointInTheShortestForm) {
         {0x10FFFF, "\xf4\x8f\xbf\xbf"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<std::uint32_t>(c.code_point));
         std::string out = "x";
         append_utf8(out, c.code_point);
-        EXPECT_EQ(out, "x" + c.bytes) << static_cast<std::uint32_t>(c.code_point);
+        EXPECT_EQ(out, "x" + c.bytes);
     }
 }
 

@@ -46,9 +46,10 @@ TEST_F(AppInstaller, StartsTheProgramWithInstallInItsFolderWithNullStandardHandl
     EXPECT_EQ(record_value(seen, "working_folder"), unpack);
     EXPECT_EQ(record_value(seen, "no_dialog"), "1");
     for (const char* handle : {"stdin", "stdout", "stderr"}) {
+        SCOPED_TRACE(handle);
         std::optional<std::string> name = record_value(seen, handle);
-        ASSERT_TRUE(name.has_value()) << handle;
-        EXPECT_TRUE(is_null_device_name(*name)) << handle << " is " << *name;
+        ASSERT_TRUE(name.has_value());
+        EXPECT_TRUE(is_null_device_name(*name)) << *name;
     }
 }
 

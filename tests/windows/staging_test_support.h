@@ -1,12 +1,15 @@
 #pragma once
-// Small helpers for the staging and app-installer tests: scratch folders, files, the
-// environment, and the test doubles built next to this test program.
+// Small helpers for the staging, unpacking, removal and app-installer tests: scratch folders,
+// files, the environment, the test doubles built next to this test program, a zip writer for
+// the tar.exe double, and links made from either side of Wine.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/scope_exit.h"
@@ -157,6 +160,150 @@ inline bool is_null_device_name(const std::string& name) {
     return name == "\\Device\\Null" ||
            (name.size() >= wine_suffix.size() &&
             name.compare(name.size() - wine_suffix.size(), wine_suffix.size(), wine_suffix) == 0);
+}
+
+// This process's id as the staging names show it.
+inline std::string pid_text() {
+    return std::to_string(GetCurrentProcessId());
+}
+
+// Wine exports this; a Windows build does not.
+inline bool running_under_wine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// ---- A small zip writer (stored entries) for the tar.exe double ----
+
+inline std::uint32_t crc32_of(const std::string& data) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : data) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+inline void put16(std::string& out, std::uint32_t value) {
+    out.push_back(static_cast<char>(value & 0xFF));
+    out.push_back(static_cast<char>((value >> 8) & 0xFF));
+}
+inline void put32(std::string& out, std::uint32_t value) {
+    put16(out, value & 0xFFFF);
+    put16(out, value >> 16);
+}
+
+inline std::string stored_zip(const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::string body, directory;
+    for (const auto& [name, content] : entries) {
+        const std::uint32_t offset = static_cast<std::uint32_t>(body.size());
+        const std::uint32_t crc = crc32_of(content);
+        const auto size = static_cast<std::uint32_t>(content.size());
+        put32(body, 0x04034b50);
+        put16(body, 20);
+        put16(body, 0x800);
+        put16(body, 0);
+        put32(body, 0);
+        put32(body, crc);
+        put32(body, size);
+        put32(body, size);
+        put16(body, static_cast<std::uint32_t>(name.size()));
+        put16(body, 0);
+        body += name + content;
+        put32(directory, 0x02014b50);
+        put16(directory, 20);
+        put16(directory, 20);
+        put16(directory, 0x800);
+        put16(directory, 0);
+        put32(directory, 0);
+        put32(directory, crc);
+        put32(directory, size);
+        put32(directory, size);
+        put16(directory, static_cast<std::uint32_t>(name.size()));
+        put16(directory, 0);
+        put16(directory, 0);
+        put16(directory, 0);
+        put16(directory, 0);
+        put32(directory, 0);
+        put32(directory, offset);
+        directory += name;
+    }
+    std::string zip = body + directory;
+    put32(zip, 0x06054b50);
+    put16(zip, 0);
+    put16(zip, 0);
+    put16(zip, static_cast<std::uint32_t>(entries.size()));
+    put16(zip, static_cast<std::uint32_t>(entries.size()));
+    put32(zip, static_cast<std::uint32_t>(directory.size()));
+    put32(zip, static_cast<std::uint32_t>(body.size()));
+    put16(zip, 0);
+    return zip;
+}
+
+// ---- Real links ----
+
+inline std::optional<std::string> unix_path(const std::string& path) {
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    auto get = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!get) return std::nullopt;
+    char* name = get(to_wide(path).c_str());
+    if (!name) return std::nullopt;
+    std::string result = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+template <class Condition>
+inline bool eventually(Condition condition) {
+    for (int wait = 0; wait < 100 && !condition(); ++wait) Sleep(50);
+    return condition();
+}
+
+// Runs a Linux program from under Wine and waits for it. Wine hands the arguments over split
+// at spaces, without a shell, so they must not need quoting.
+// Wine does not wait for a Linux program through its process handle, so the caller polls for
+// the result.
+inline bool run_unix(const std::string& program, const std::string& arguments) {
+    std::wstring command = to_wide(program + " " + arguments);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(to_wide("Z:" + program).c_str(), command.data(), nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &started))
+        return false;
+    UniqueHandle process(started.hProcess);
+    UniqueHandle thread(started.hThread);
+    WaitForSingleObject(process.get(), 10000);
+    return true;
+}
+
+// Makes `link` a link to `target`: a Unix symbolic link under Wine (through /bin/ln), which
+// must work, or a Windows symbolic link, which needs developer mode or the privilege.
+inline bool make_link(const std::string& target, const std::string& link, bool folder) {
+    if (running_under_wine()) {
+        std::optional<std::string> unix_target = unix_path(target);
+        std::optional<std::string> unix_link = unix_path(link);
+        return unix_target && unix_link &&
+               run_unix("/bin/ln", "-s " + *unix_target + " " + *unix_link) &&
+               eventually([&] { return exists(link); });
+    }
+    DWORD flags =
+        SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE | (folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0);
+    return CreateSymbolicLinkW(to_wide(link).c_str(), to_wide(target).c_str(), flags) &&
+           exists(link);
+}
+
+// Takes a link away without going near its target. Under Wine a Windows delete of a Unix
+// link reaches the target, so the link goes from the Linux side.
+inline void remove_link(const std::string& link) {
+    if (running_under_wine()) {
+        std::optional<std::string> unix_link = unix_path(link);
+        ASSERT_TRUE(unix_link);
+        ASSERT_TRUE(run_unix("/bin/rm", "-f " + *unix_link));
+        ASSERT_TRUE(eventually([&] { return !exists(link); })) << link;
+    } else {
+        if (!DeleteFileW(to_wide(link).c_str())) RemoveDirectoryW(to_wide(link).c_str());
+    }
 }
 
 }  // namespace vantile::testing_support

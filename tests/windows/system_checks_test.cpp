@@ -259,32 +259,5 @@ TEST_F(LocateSystemTar, SystemRootIsReadExactly) {
     EXPECT_EQ(odd_located.error(), missing("C:\\odd\xEF\xBF\xBDroot\\System32\\tar.exe"));
 }
 
-TEST(FromWideExact, TurnsBackIntoTheSameUnits) {
-    const std::wstring cases[] = {
-        L"",
-        L"C:\\Windows",
-        L"C:\\\x00DCmlaut\\\x4E2D\x6587",
-        L"C:\\pair\xD83D\xDE00here",
-        L"C:\\lone high\xD800",
-        L"\xDC00lone low first",
-        L"two highs\xD800\xD801 then a pair\xD83D\xDE00",
-        L"reversed pair\xDE00\xD83D",
-    };
-    for (const std::wstring& path : cases) {
-        EXPECT_EQ(to_wide(from_wide_exact(path)), path);
-    }
-    // Valid text is plain UTF-8.
-    EXPECT_EQ(from_wide_exact(L"C:\\\x00DC\xD83D\xDE00"), "C:\\\xC3\x9C\xF0\x9F\x98\x80");
-    // An unpaired surrogate keeps its own three bytes.
-    EXPECT_EQ(from_wide_exact(L"a\xD800z"), "a\xED\xA0\x80z");
-}
-
-// What messages and the log show of such text: valid UTF-8, U+FFFD for each lone surrogate.
-TEST(DisplayText, ShowsALoneSurrogateAsTheReplacementCharacter) {
-    EXPECT_EQ(display_text(from_wide_exact(L"C:\\lone\xD800\\x")), "C:\\lone\xEF\xBF\xBD\\x");
-    EXPECT_EQ(display_text(from_wide_exact(L"\xDC00\xD83D\xDE00")), "\xEF\xBF\xBD\xF0\x9F\x98\x80");
-    EXPECT_EQ(display_text("C:\\\xC3\x9C"), "C:\\\xC3\x9C");
-}
-
 }  // namespace
 }  // namespace vantile

@@ -69,9 +69,7 @@ class WindowSinkTest : public ::testing::Test {
 };
 
 TEST_F(WindowSinkTest, BeginStepPostsTheStepAndLogsItsName) {
-    InstallStep current = InstallStep::Checking;
-    EXPECT_EQ(sink_->begin_step(InstallStep::Downloading, current), StepAnswer::GoOn);
-    EXPECT_EQ(current, InstallStep::Downloading);
+    EXPECT_EQ(sink_->begin_step(InstallStep::Downloading), StepAnswer::GoOn);
     EXPECT_EQ(posted(), (std::vector<Posted>{{WM_INSTALL_STEP, 2, 0}}));
     EXPECT_EQ(lines_, (std::vector<std::string>{"Downloading Vantile\u2026"}));
 }
@@ -84,10 +82,8 @@ TEST(WindowMessages, AreTheFirstThreeApplicationMessages) {
 }
 
 TEST_F(WindowSinkTest, BeginStepAfterACancelRequestDoesNothing) {
-    InstallStep current = InstallStep::ReadingManifest;
     cancel_->store(true);
-    EXPECT_EQ(sink_->begin_step(InstallStep::Downloading, current), StepAnswer::Cancelled);
-    EXPECT_EQ(current, InstallStep::ReadingManifest);
+    EXPECT_EQ(sink_->begin_step(InstallStep::Downloading), StepAnswer::Cancelled);
     EXPECT_TRUE(posted().empty());
     EXPECT_TRUE(lines_.empty());
     EXPECT_TRUE(sink_->is_cancelled());
@@ -160,10 +156,12 @@ TEST_F(WindowSinkTest, AnAttemptWithoutAWorkerEndsAsAFailureAtTheFirstStep) {
     EXPECT_EQ(lines_[1], failed.message);
 }
 
-// A computer whose unpacking runs out of memory; every other step succeeds.
-class OutOfMemoryWhileUnpacking final : public InstallOperations {
+// A computer whose unpacking throws (out of memory, or what is no std::exception); every
+// other step succeeds.
+class ThrowingWhileUnpacking final : public InstallOperations {
   public:
     static constexpr const char* STAGING = "C:\\Temp\\.vantile-desktop-staging-5-6";
+    explicit ThrowingWhileUnpacking(bool unknown) : unknown_(unknown) {}
     std::vector<std::string> removed;
 
     Status check_windows_build() override { return {}; }
@@ -186,6 +184,7 @@ class OutOfMemoryWhileUnpacking final : public InstallOperations {
         return FileDigest{4, std::string(64, 'a')};
     }
     Status unpack_archive(const std::string&, const std::string&, const std::string&) override {
+        if (unknown_) throw 42;
         throw std::bad_alloc();
     }
     Result<std::string> find_app_executable(const std::string&) override { return fail("none"); }
@@ -195,33 +194,45 @@ class OutOfMemoryWhileUnpacking final : public InstallOperations {
         removed.push_back(folder);
         return {};
     }
+
+  private:
+    bool unknown_;
 };
 
-// The worker's attempt ends in a report even when a step throws: a failure at that step,
-// logged, with the staging folder removed, and the window told.
+// The worker's attempt ends in a report even when a step throws, whatever it throws: a
+// failure at that step, logged, with the staging folder removed, and the window told.
 TEST_F(WindowSinkTest, TheWorkerTurnsAnExceptionInAStepIntoAFailureOfThatStep) {
-    OutOfMemoryWhileUnpacking computer;
-    auto slot = std::make_shared<OutcomeSlot>();
-    auto* task = new WorkerTask{LocalFile{"C:\\m\\metadata.json"},
-                                WindowSink(cancel_, log_, window_, [](std::uint32_t) {}), slot,
-                                &computer, window_};
-    EXPECT_EQ(run_worker_task(task), 0u);  // the task is the worker's and goes with it
+    struct Case {
+        bool unknown;
+        const char* message;
+    };
+    for (const Case& test : {Case{false, "The installer stopped unexpectedly: std::bad_alloc."},
+                             Case{true, "The installer stopped unexpectedly."}}) {
+        SCOPED_TRACE(test.message);
+        lines_.clear();
+        ThrowingWhileUnpacking computer(test.unknown);
+        auto slot = std::make_shared<OutcomeSlot>();
+        auto* task = new WorkerTask{LocalFile{"C:\\m\\metadata.json"},
+                                    WindowSink(cancel_, log_, window_, [](std::uint32_t) {}), slot,
+                                    &computer, window_};
+        EXPECT_EQ(run_worker_task(task), 0u);  // the task is the worker's and goes with it
 
-    const std::vector<Posted> messages = posted();
-    ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.back(), (Posted{WM_INSTALL_DONE, 0, 0}));
-    std::optional<AttemptReport> taken = slot->take();
-    ASSERT_TRUE(taken);
-    const Failed& failed = std::get<Failed>(taken->outcome);
-    EXPECT_EQ(failed.step, InstallStep::Unpacking);
-    EXPECT_EQ(failed.message, "The installer stopped unexpectedly: std::bad_alloc.");
-    EXPECT_FALSE(taken->leftover_folder);
-    EXPECT_EQ(computer.removed, (std::vector<std::string>{OutOfMemoryWhileUnpacking::STAGING}));
-    ASSERT_GE(lines_.size(), 2u);
-    EXPECT_EQ(std::vector<std::string>(lines_.end() - 2, lines_.end()),
-              (std::vector<std::string>{
-                  "Vantile could not be installed. The step that failed: Unpacking Vantile.",
-                  "The installer stopped unexpectedly: std::bad_alloc."}));
+        const std::vector<Posted> messages = posted();
+        ASSERT_FALSE(messages.empty());
+        EXPECT_EQ(messages.back(), (Posted{WM_INSTALL_DONE, 0, 0}));
+        std::optional<AttemptReport> taken = slot->take();
+        ASSERT_TRUE(taken);
+        const Failed& failed = std::get<Failed>(taken->outcome);
+        EXPECT_EQ(failed.step, InstallStep::Unpacking);
+        EXPECT_EQ(failed.message, test.message);
+        EXPECT_FALSE(taken->leftover_folder);
+        EXPECT_EQ(computer.removed, (std::vector<std::string>{ThrowingWhileUnpacking::STAGING}));
+        ASSERT_GE(lines_.size(), 2u);
+        EXPECT_EQ(std::vector<std::string>(lines_.end() - 2, lines_.end()),
+                  (std::vector<std::string>{
+                      "Vantile could not be installed. The step that failed: Unpacking Vantile.",
+                      test.message}));
+    }
 }
 
 // Lines from two threads never interleave: each write_line runs under the log's lock.

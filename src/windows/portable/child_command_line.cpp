@@ -3,9 +3,10 @@
 namespace vantile {
 
 std::string quote_argument(std::string_view argument) {
-    if (!argument.empty() && argument.find_first_of(" \t") == std::string_view::npos)
-        return std::string(argument);
-    std::string out = "\"";
+    const bool quoted = argument.empty() || argument.find_first_of(" \t") != std::string_view::npos;
+    if (!quoted && argument.find('"') == std::string_view::npos) return std::string(argument);
+    // Backslashes count only before a quote: there, each is doubled and the quote escaped.
+    std::string out = quoted ? "\"" : "";
     size_t slashes = 0;
     for (char c : argument) {
         if (c == '\\') {
@@ -20,8 +21,9 @@ std::string quote_argument(std::string_view argument) {
         slashes = 0;
         out.push_back(c);
     }
-    out.append(slashes * 2, '\\');
-    out.push_back('"');
+    // Trailing backslashes stand before the closing quote only when there is one.
+    out.append(quoted ? slashes * 2 : slashes, '\\');
+    if (quoted) out.push_back('"');
     return out;
 }
 

@@ -7,8 +7,9 @@
 
 namespace vantile {
 
-// Quotes one argument for a child's command line only when it holds a space or a tab or
-// is empty, doubling backslashes before a quote and escaping inner quotes.
+// One argument for a child's command line: in double quotes only when it holds a space or a
+// tab or is empty; an inner quote is escaped, quoted or not, and the backslashes before it
+// (and before a closing quote) doubled, so the child reads back exactly the argument.
 std::string quote_argument(std::string_view argument);
 
 // The program in double quotes, then each argument after one space, quoted only when it

@@ -1,0 +1,37 @@
+# Tests of the Windows build: the Win32 unit tests, the test-support programs, the end-to-end
+# tests under Wine and the checks of the built program.
+# GoogleTest from Debian's source, compiled with mingw.
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+file(GLOB WINDOWS_TESTS CONFIGURE_DEPENDS tests/windows/*_test.cpp)
+add_executable(vantile_windows_tests ${WINDOWS_TESTS} tests/windows/test_main.cpp)
+target_link_libraries(vantile_windows_tests PRIVATE vantile_windows gtest)
+add_test(NAME windows_unit_tests COMMAND vantile_windows_tests)
+set_tests_properties(windows_unit_tests PROPERTIES LABELS wine)
+
+add_subdirectory(tests/support)
+# The planted DLL and the hardening probe that the tests of the release build's protections use.
+add_subdirectory(tests/support/release)
+
+# End-to-end tests: the real program under Wine, driven from Python.
+file(GLOB WINE_TESTS CONFIGURE_DEPENDS tests/wine/test_*.py)
+foreach(script ${WINE_TESTS})
+  get_filename_component(name ${script} NAME_WE)
+  add_test(NAME wine/${name}
+    COMMAND ${Python3_EXECUTABLE} -m unittest -v ${name}
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/wine)
+  set(labels wine e2e)
+  if(name MATCHES "^test_slow_")
+    list(APPEND labels slow)
+  endif()
+  set_tests_properties(wine/${name} PROPERTIES
+    LABELS "${labels}"
+    TIMEOUT 1200
+    ENVIRONMENT "VANTILE_BUILD_DIR=${CMAKE_BINARY_DIR};VANTILE_SOURCE_DIR=${CMAKE_SOURCE_DIR};VANTILE_VERSION=${PROJECT_VERSION}")
+endforeach()
+
+# Checks of the built program itself, outside Wine.
+add_subdirectory(tests/build)
