@@ -1,5 +1,6 @@
 #pragma once
 // Moving bytes from the release servers (WinINet) or a local file.
+#include <functional>
 #include <string>
 
 #include "base/result.h"
@@ -17,6 +18,18 @@ inline constexpr std::size_t TRANSFER_BUFFER_SIZE = 65536;
 // asked for.
 Result<TransferEnd> fetch_address(const std::string& address, const ChunkConsumer& consumer,
                                   const TransferWait& wait = {});
+
+// The message of a local file that could not be opened or read, from the OS error text.
+using UnreadableMessage = std::function<std::string(const std::string& os_error)>;
+
+// Hands a local file to the consumer in chunks. The file is opened and read on a transfer
+// thread, so a share that hangs is given up on like a stalled download: after the stall limit
+// with the time-out text, at once for a stop with the cancel text. `check_before_open`, when
+// given, runs first on that thread (it may block as well).
+Result<TransferEnd> read_local_file(const std::string& path, const ChunkConsumer& consumer,
+                                    const TransferWait& wait, const UnreadableMessage& unreadable,
+                                    const std::function<Status()>& check_before_open = {});
+
 // The same ends for a download into a file: Stopped when the observer asked to stop.
 Result<TransferEnd> download_to_file(const DownloadSource& source, const std::string& destination,
                                      const ProgressObserver& observer,

@@ -12,5 +12,7 @@ std::string os_error_text(std::int32_t code);
 std::string nt_status_text(std::int32_t status);
 // os_error_text of the calling thread's last error.
 std::string last_os_error_text();
+// windows_error_text of the calling thread's last error, after a failed WinINet call.
+std::string last_windows_error_text();
 
 }  // namespace vantile

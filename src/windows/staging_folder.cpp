@@ -24,10 +24,7 @@ Result<std::string> create_staging_folder() {
     if (!temporary) {
         return fail("Could not create a staging folder: Windows reports no temporary folder.");
     }
-    FILETIME now{};
-    GetSystemTimePreciseAsFileTime(&now);
-    const std::uint64_t filetime =
-        (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    const std::uint64_t filetime = system_time_now();
     const std::uint64_t ticks =
         filetime < UNIX_EPOCH_AS_FILETIME ? 0 : filetime - UNIX_EPOCH_AS_FILETIME;
     const std::string name =

@@ -85,7 +85,8 @@ TEST(SystemLibraries, ADllBesideTheProgramIsNotLoaded) {
 TEST(SystemLibraries, BindingHandsEachModuleToTheDelayLoadHelper) {
     ASSERT_TRUE(bind_system_libraries());
     for (const char* name : {"wininet.dll", "bcrypt.dll", "comctl32.dll"}) {
-        EXPECT_NE(GetModuleHandleA(name), nullptr) << name;
+        SCOPED_TRACE(name);
+        EXPECT_NE(GetModuleHandleA(name), nullptr);
     }
     // A delay-imported call now runs through the bound module.
     HINTERNET session =
