@@ -76,26 +76,9 @@ class InternetSource final : public BlockingSource {
     explicit InternetSource(std::string address) : address_(std::move(address)) {}
 
     Status open() override {
-        const std::wstring agent = to_wide(fill_template("Vantile-Install/{}", {PROGRAM_VERSION}));
-        root_.reset(
-            InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+        root_ = open_internet_root();
         if (!root_) return fail(start_failed_message(last_windows_error_text()));
-
-        // Best effort: WinINet's defaults are used if an option is refused.
-        for (const DWORD option :
-             {DWORD{INTERNET_OPTION_CONNECT_TIMEOUT}, DWORD{INTERNET_OPTION_RECEIVE_TIMEOUT},
-              DWORD{INTERNET_OPTION_SEND_TIMEOUT}}) {
-            DWORD timeout = TRANSFER_TIMEOUT_MS;
-            InternetSetOptionW(root_.get(), option, &timeout, sizeof timeout);
-        }
-        // A server may compress a stored object whoever asks (Content-Encoding: gzip); WinINet
-        // then hands over the decoded bytes, which the size limits and the digest are about.
-        BOOL decode = TRUE;
-        InternetSetOptionW(root_.get(), INTERNET_OPTION_HTTP_DECODING, &decode, sizeof decode);
-
-        const std::wstring wide_address = to_wide(address_);
-        request_.reset(
-            InternetOpenUrlW(root_.get(), wide_address.c_str(), nullptr, 0, OPEN_URL_FLAGS, 0));
+        request_ = open_internet_address(root_.get(), address_);
         if (!request_) return fail(download_failed_message(address_, last_windows_error_text()));
 
         DWORD status = 0;
@@ -199,6 +182,30 @@ std::string abandoned_fetch_message(const std::string& address, TransferStage st
 }
 
 }  // namespace
+
+UniqueInternet open_internet_root() {
+    const std::wstring agent = to_wide(fill_template("Vantile-Install/{}", {PROGRAM_VERSION}));
+    UniqueInternet root(
+        InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!root) return root;
+    // Best effort: WinINet's defaults are used if an option is refused.
+    for (const DWORD option :
+         {DWORD{INTERNET_OPTION_CONNECT_TIMEOUT}, DWORD{INTERNET_OPTION_RECEIVE_TIMEOUT},
+          DWORD{INTERNET_OPTION_SEND_TIMEOUT}}) {
+        DWORD timeout = TRANSFER_TIMEOUT_MS;
+        InternetSetOptionW(root.get(), option, &timeout, sizeof timeout);
+    }
+    // A server may compress a stored object whoever asks (Content-Encoding: gzip); WinINet then
+    // hands over the decoded bytes, which the size limits and the digest are about.
+    BOOL decode = TRUE;
+    InternetSetOptionW(root.get(), INTERNET_OPTION_HTTP_DECODING, &decode, sizeof decode);
+    return root;
+}
+
+UniqueInternet open_internet_address(HINTERNET root, const std::string& address) {
+    return UniqueInternet(
+        InternetOpenUrlW(root, to_wide(address).c_str(), nullptr, 0, OPEN_URL_FLAGS, 0));
+}
 
 Result<TransferEnd> fetch_address(const std::string& address, const ChunkConsumer& consumer,
                                   const TransferWait& wait) {

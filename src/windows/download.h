@@ -7,10 +7,18 @@
 #include "flow/install_operations.h"
 #include "flow/transfer.h"
 #include "windows/transfer_thread.h"
+#include "windows/unique_handle.h"
 
 namespace vantile {
 
 inline constexpr std::size_t TRANSFER_BUFFER_SIZE = 65536;
+
+// The WinINet root handle of one fetch: the program's user agent, the system's proxy settings,
+// the time-outs and decoding of compressed answers. Empty on failure (GetLastError tells why).
+UniqueInternet open_internet_root();
+// The request for an https address under that root: caches bypassed, no redirects, no cookies,
+// no UI. Empty on failure (GetLastError tells why).
+UniqueInternet open_internet_address(HINTERNET root, const std::string& address);
 
 // Complete when the whole body reached the consumer, Stopped when the consumer asked to stop,
 // else the message. WinINet is called on a transfer thread, so the wait for each answer ends
