@@ -7,6 +7,7 @@
 
 #include "base/text.h"
 #include "windows/environment.h"
+#include "windows/error_text.h"
 #include "windows/file_system.h"
 #include "windows/portable/file_messages.h"
 #include "windows/wide_text.h"
@@ -31,7 +32,7 @@ Result<std::string> create_staging_folder() {
         fill_template(".vantile-desktop-staging-{}-{}", {process_id_text(), std::to_string(ticks)});
     const std::string staging = join_path(*temporary, name);
     if (DWORD error = create_folder_with_parents(staging)) {
-        return fail(uncreatable_path_message(display_text(staging), failure_text(error)));
+        return fail(uncreatable_path_message(display_text(staging), os_error_text(error)));
     }
     return staging;
 }
