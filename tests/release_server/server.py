@@ -10,8 +10,9 @@ Paths served, both from one release folder:
     https://<storage host>/s3-mirrowfold-upgrade-3/vantile/desktop/<name>
     https://<cdn host>/vantile/desktop/<name>
 
-Tests can ask for faults per path (set_fault) and per host at the TLS level (set_tls), and
-read what the server saw (requests, connects).
+Tests can ask for faults per path (set_fault, a Fault description), at the proxy
+(set_proxy_fault) and per host at the TLS level (set_tls), and read what the server saw
+(requests, connects).
 """
 import dataclasses
 import email.utils
