@@ -16,6 +16,12 @@ add_subdirectory(tests/support)
 # The planted DLL and the hardening probe that the tests of the release build's protections use.
 add_subdirectory(tests/support/release)
 
+# Every download benchmark once on tiny sizes (no time asserted), so none of them rots unseen.
+add_test(NAME bench-smoke
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/bench/bench_smoke.py)
+set_tests_properties(bench-smoke PROPERTIES LABELS "wine;bench" TIMEOUT 1800
+  ENVIRONMENT "VANTILE_BUILD_DIR=${CMAKE_BINARY_DIR};VANTILE_SOURCE_DIR=${CMAKE_SOURCE_DIR};VANTILE_VERSION=${PROJECT_VERSION}")
+
 # End-to-end tests: the real program under Wine, driven from Python.
 file(GLOB WINE_TESTS CONFIGURE_DEPENDS tests/wine/test_*.py)
 foreach(script ${WINE_TESTS})

@@ -33,9 +33,9 @@ fi
 # again from the bundle below.
 prefix="${VANTILE_WINEPREFIX:-$root/build/wine-prefix}"
 if [ -f "$prefix/system.reg" ] && command -v wine >/dev/null; then
-  (set -a; . "$root/scripts/wine.env"; set +a; WINEPREFIX="$prefix" \
-    wine reg delete 'HKLM\Software\Microsoft\SystemCertificates\Root\Certificates' /f \
-    >/dev/null 2>&1) || true
+  VANTILE_WINEPREFIX="$prefix" "$root/scripts/wine-run" \
+    reg delete 'HKLM\Software\Microsoft\SystemCertificates\Root\Certificates' /f \
+    >/dev/null 2>&1 || true
 fi
 
 export VANTILE_TEST_CA_DIR="$ca_dir"

@@ -12,6 +12,7 @@
 #include "ui/installer_window.h"
 #include "windows/environment.h"
 #include "windows/pause.h"
+#include "windows/system_checks.h"
 #include "windows/system_libraries.h"
 #include "windows/unique_handle.h"
 #include "windows/windows_operations.h"
@@ -40,7 +41,7 @@ int run_quiet(const ManifestSource& source, InstallLog& log, InstallOperations& 
 
 }  // namespace
 
-int run(const std::vector<std::string>& arguments) {
+int run(const std::vector<std::string>& arguments, bool dll_search_restricted) {
     // Only the lock's existence matters; a mutex that cannot be made lets this copy run.
     UniqueHandle lock(CreateMutexW(nullptr, FALSE, SINGLE_INSTANCE_MUTEX));
     if (lock && GetLastError() == ERROR_ALREADY_EXISTS) {
@@ -52,6 +53,12 @@ int run(const std::vector<std::string>& arguments) {
     log.write_line(fill_template("vantile-install {} ({})", {PROGRAM_VERSION, BUILD_CHANNEL}));
 
     const Mode mode = mode_for(arguments);
+    if (!dll_search_restricted) {
+        const std::string message = unrestricted_dll_search_message(running_windows_build());
+        log.write_line(message);
+        if (mode == Mode::Window) show_error_dialog(message);
+        return 1;
+    }
     if (Status bound = bind_system_libraries(); !bound) {
         log.write_line(bound.error());
         if (mode == Mode::Window) show_error_dialog(bound.error());

@@ -23,22 +23,12 @@ namespace {
 constexpr DWORD TRANSFER_TIMEOUT_MS = 30000;
 static_assert(STALL_LIMIT.count() == TRANSFER_TIMEOUT_MS);
 
-// Reload, no cache write, TLS, no redirects, no cookies, no UI, pragma no-cache.
+// Caches bypassed both ways, TLS only, redirects not followed, no cookies, no UI.
 constexpr DWORD OPEN_URL_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                  INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT |
                                  INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
                                  INTERNET_FLAG_PRAGMA_NOCACHE;
-static_assert(OPEN_URL_FLAGS == 0x84A80300);
 static_assert(TRANSFER_BUFFER_SIZE <= MAXDWORD);
-
-// One zero-filled buffer per transfer, reused for every read.
-std::unique_ptr<char[]> make_transfer_buffer() {
-    return std::make_unique<char[]>(TRANSFER_BUFFER_SIZE);
-}
-
-std::string last_internet_error() {
-    return windows_error_text(GetLastError());
-}
 
 // The messages of a WinINet call that failed, or that was given up on with that error text.
 std::string download_failed_message(const std::string& address, const std::string& error) {
@@ -51,6 +41,34 @@ std::string start_failed_message(const std::string& error) {
     return fill_template("Could not start a download: {}", {error});
 }
 
+// A status other than 200, named as the answer of whoever gave it.
+std::string answer_message(const std::string& address, DWORD status, bool from_proxy) {
+    if (!from_proxy)
+        return fill_template("{} answered HTTP {}, not the file.",
+                             {address, std::to_string(status)});
+    if (status == HTTP_STATUS_PROXY_AUTH_REQ) {
+        return fill_template(
+            "The proxy server asks for a user name and password (HTTP 407) before it passes on "
+            "{}; Vantile's installer cannot sign in to a proxy.",
+            {address});
+    }
+    return fill_template("The proxy server answered HTTP {} instead of passing on {}.",
+                         {std::to_string(status), address});
+}
+
+// Through a proxy, its own answer to CONNECT (407 to sign in, 403 by policy, 503 when the host
+// is down) comes back as the request's status. Only an answer that came over TLS from the
+// server has SECURITY_FLAG_SECURE. (INTERNET_OPTION_SECURITY_CERTIFICATE_STRUCT is never read
+// here: on a proxy's answer it crashes Wine's wininet.) A 407 is a proxy's by definition.
+bool answered_by_proxy(HINTERNET request, DWORD status) {
+    if (status == HTTP_STATUS_PROXY_AUTH_REQ) return true;
+    DWORD flags = 0;
+    DWORD length = sizeof flags;
+    if (!InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &length))
+        return false;
+    return (flags & SECURITY_FLAG_SECURE) == 0;
+}
+
 // One https address through WinINet. Every call, and the closing of both handles, happens on
 // the transfer thread.
 class InternetSource final : public BlockingSource {
@@ -58,42 +76,28 @@ class InternetSource final : public BlockingSource {
     explicit InternetSource(std::string address) : address_(std::move(address)) {}
 
     Status open() override {
-        const std::wstring agent = to_wide(fill_template("Vantile-Install/{}", {PROGRAM_VERSION}));
-        root_.reset(
-            InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-        if (!root_) return fail(start_failed_message(last_internet_error()));
-
-        // Best effort: WinINet's defaults are used if an option is refused.
-        for (const DWORD option :
-             {DWORD{INTERNET_OPTION_CONNECT_TIMEOUT}, DWORD{INTERNET_OPTION_RECEIVE_TIMEOUT},
-              DWORD{INTERNET_OPTION_SEND_TIMEOUT}}) {
-            DWORD timeout = TRANSFER_TIMEOUT_MS;
-            InternetSetOptionW(root_.get(), option, &timeout, sizeof timeout);
-        }
-
-        const std::wstring wide_address = to_wide(address_);
-        request_.reset(
-            InternetOpenUrlW(root_.get(), wide_address.c_str(), nullptr, 0, OPEN_URL_FLAGS, 0));
-        if (!request_) return fail(download_failed_message(address_, last_internet_error()));
+        root_ = open_internet_root();
+        if (!root_) return fail(start_failed_message(last_windows_error_text()));
+        request_ = open_internet_address(root_.get(), address_);
+        if (!request_) return fail(download_failed_message(address_, last_windows_error_text()));
 
         DWORD status = 0;
         DWORD length = sizeof status;
         if (!HttpQueryInfoW(request_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
                             &status, &length, nullptr)) {
             return fail(fill_template("{} sent no answer Vantile could read: {}.",
-                                      {address_, last_internet_error()}));
+                                      {address_, last_windows_error_text()}));
         }
-        if (status != HTTP_STATUS_OK) {
-            return fail(fill_template("{} answered HTTP {}, not the file.",
-                                      {address_, std::to_string(status)}));
-        }
+        if (status != HTTP_STATUS_OK)
+            return fail(
+                answer_message(address_, status, answered_by_proxy(request_.get(), status)));
         return {};
     }
 
     Result<std::size_t> read(char* buffer, std::size_t capacity) override {
         DWORD read = 0;
         if (!InternetReadFile(request_.get(), buffer, static_cast<DWORD>(capacity), &read))
-            return fail(download_stopped_message(address_, last_internet_error()));
+            return fail(download_stopped_message(address_, last_windows_error_text()));
         return std::size_t{read};
     }
 
@@ -122,21 +126,44 @@ Status write_whole(HANDLE file, const std::string& path, const char* data, std::
     return {};
 }
 
-Result<TransferEnd> copy_local_file(const std::string& source_path, const ChunkConsumer& consumer) {
-    UniqueFile source = open_for_reading(source_path);
-    if (!source) {
-        return fail(unreadable_file_message(source_path, last_os_error_text()));
-    }
-    const auto buffer = make_transfer_buffer();
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(source.get(), buffer.get(), static_cast<DWORD>(TRANSFER_BUFFER_SIZE), &read,
-                      nullptr)) {
-            return fail(unreadable_file_message(source_path, last_os_error_text()));
+// A local file, opened and read on the transfer thread.
+class LocalFileSource final : public BlockingSource {
+  public:
+    LocalFileSource(std::string path, UnreadableMessage unreadable,
+                    std::function<Status()> check_before_open)
+        : path_(std::move(path)),
+          unreadable_(std::move(unreadable)),
+          check_before_open_(std::move(check_before_open)) {}
+
+    Status open() override {
+        if (check_before_open_) {
+            if (Status checked = check_before_open_(); !checked) return checked;
         }
-        if (read == 0) return TransferEnd::Complete;
-        if (!consumer(buffer.get(), read)) return TransferEnd::Stopped;
+        file_ = open_for_reading(path_);
+        if (!file_) return fail(unreadable_(last_os_error_text()));
+        return {};
     }
+
+    Result<std::size_t> read(char* buffer, std::size_t capacity) override {
+        DWORD read = 0;
+        if (!ReadFile(file_.get(), buffer, static_cast<DWORD>(capacity), &read, nullptr))
+            return fail(unreadable_(last_os_error_text()));
+        return std::size_t{read};
+    }
+
+  private:
+    const std::string path_;
+    const UnreadableMessage unreadable_;
+    const std::function<Status()> check_before_open_;
+    UniqueFile file_;
+};
+
+// A local read given up on: the system's own codes for a time-out and a cancel, in the
+// os error form of every other file failure.
+std::string abandoned_read_message(const UnreadableMessage& unreadable, std::uint32_t code) {
+    if (code == ERROR_INTERNET_TIMEOUT) code = ERROR_TIMEOUT;
+    if (code == ERROR_INTERNET_OPERATION_CANCELLED) code = ERROR_CANCELLED;
+    return unreadable(os_error_text(static_cast<std::int32_t>(code)));
 }
 
 // A fetch that gave up at that stage ends like a WinINet call that failed there with that code.
@@ -156,6 +183,30 @@ std::string abandoned_fetch_message(const std::string& address, TransferStage st
 
 }  // namespace
 
+UniqueInternet open_internet_root() {
+    const std::wstring agent = to_wide(fill_template("Vantile-Install/{}", {PROGRAM_VERSION}));
+    UniqueInternet root(
+        InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!root) return root;
+    // Best effort: WinINet's defaults are used if an option is refused.
+    for (const DWORD option :
+         {DWORD{INTERNET_OPTION_CONNECT_TIMEOUT}, DWORD{INTERNET_OPTION_RECEIVE_TIMEOUT},
+          DWORD{INTERNET_OPTION_SEND_TIMEOUT}}) {
+        DWORD timeout = TRANSFER_TIMEOUT_MS;
+        InternetSetOptionW(root.get(), option, &timeout, sizeof timeout);
+    }
+    // A server may compress a stored object whoever asks (Content-Encoding: gzip); WinINet then
+    // hands over the decoded bytes, which the size limits and the digest are about.
+    BOOL decode = TRUE;
+    InternetSetOptionW(root.get(), INTERNET_OPTION_HTTP_DECODING, &decode, sizeof decode);
+    return root;
+}
+
+UniqueInternet open_internet_address(HINTERNET root, const std::string& address) {
+    return UniqueInternet(
+        InternetOpenUrlW(root, to_wide(address).c_str(), nullptr, 0, OPEN_URL_FLAGS, 0));
+}
+
 Result<TransferEnd> fetch_address(const std::string& address, const ChunkConsumer& consumer,
                                   const TransferWait& wait) {
     const AbandonMessage abandon_message = [&address](TransferStage stage, std::uint32_t code) {
@@ -163,6 +214,17 @@ Result<TransferEnd> fetch_address(const std::string& address, const ChunkConsume
     };
     return run_transfer_thread(std::make_unique<InternetSource>(address), TRANSFER_BUFFER_SIZE,
                                consumer, wait, abandon_message);
+}
+
+Result<TransferEnd> read_local_file(const std::string& path, const ChunkConsumer& consumer,
+                                    const TransferWait& wait, const UnreadableMessage& unreadable,
+                                    const std::function<Status()>& check_before_open) {
+    const AbandonMessage abandon_message = [&unreadable](TransferStage, std::uint32_t code) {
+        return abandoned_read_message(unreadable, code);
+    };
+    return run_transfer_thread(
+        std::make_unique<LocalFileSource>(path, unreadable, check_before_open),
+        TRANSFER_BUFFER_SIZE, consumer, wait, abandon_message);
 }
 
 Result<TransferEnd> download_to_file(const DownloadSource& source, const std::string& destination,
@@ -186,9 +248,13 @@ Result<TransferEnd> download_to_file(const DownloadSource& source, const std::st
         return observer(total);
     };
 
-    Result<TransferEnd> transfer = is_address(source)
-                                       ? fetch_address(source_text(source), consumer, wait)
-                                       : copy_local_file(source_text(source), consumer);
+    Result<TransferEnd> transfer =
+        is_address(source)
+            ? fetch_address(source_text(source), consumer, wait)
+            : read_local_file(source_text(source), consumer, wait,
+                              [&source](const std::string& error) {
+                                  return unreadable_file_message(source_text(source), error);
+                              });
     // A failed write is the real reason even when the transfer only reports that it stopped.
     if (write_error) return fail(*write_error);
     return transfer;

@@ -48,4 +48,17 @@ std::optional<std::string> temporary_folder() {
     return from_wide_exact(std::wstring_view(buffer, length));
 }
 
+std::uint64_t system_time_now() {
+    using GetTimeFunction = void(WINAPI*)(LPFILETIME);
+    static const GetTimeFunction precise =
+        optional_export<GetTimeFunction>(L"kernel32.dll", "GetSystemTimePreciseAsFileTime");
+    FILETIME now{};
+    if (precise) {
+        precise(&now);
+    } else {
+        GetSystemTimeAsFileTime(&now);
+    }
+    return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
 }  // namespace vantile

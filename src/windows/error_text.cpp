@@ -9,14 +9,9 @@
 namespace vantile {
 namespace {
 
-// FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS:
-// the module's table first, then the system's.
-constexpr DWORD MODULE_THEN_SYSTEM = 0x1A00;
-// FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS.
-constexpr DWORD SYSTEM_ONLY = 0x1200;
-static_assert(MODULE_THEN_SYSTEM == (FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_FROM_HMODULE |
-                                     FORMAT_MESSAGE_IGNORE_INSERTS));
-static_assert(SYSTEM_ONLY == (FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS));
+// The system's table only, or the module's table first and then the system's; never inserts.
+constexpr DWORD SYSTEM_ONLY = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+constexpr DWORD MODULE_THEN_SYSTEM = SYSTEM_ONLY | FORMAT_MESSAGE_FROM_HMODULE;
 
 // An NTSTATUS carried in an HRESULT.
 constexpr std::uint32_t NT_STATUS_BIT = 0x10000000;
@@ -64,6 +59,10 @@ std::string os_error_text(std::int32_t code) {
 std::string nt_status_text(std::int32_t status) {
     return os_error_text(
         static_cast<std::int32_t>(static_cast<std::uint32_t>(status) | NT_STATUS_BIT));
+}
+
+std::string last_windows_error_text() {
+    return windows_error_text(GetLastError());
 }
 
 std::string last_os_error_text() {

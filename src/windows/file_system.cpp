@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "windows/error_text.h"
 #include "windows/relative_open.h"
 #include "windows/unique_handle.h"
 #include "windows/wide_text.h"
@@ -49,10 +48,6 @@ void clear_read_only_of_sole_name(HANDLE entry) {
 }
 
 }  // namespace
-
-std::string failure_text(DWORD error) {
-    return os_error_text(static_cast<std::int32_t>(error));
-}
 
 std::string process_id_text() {
     return std::to_string(GetCurrentProcessId());

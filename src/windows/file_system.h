@@ -6,8 +6,6 @@
 
 namespace vantile {
 
-// os_error_text of a Win32 error code.
-std::string failure_text(DWORD error);
 // This process's id in decimal, as staging names use it.
 std::string process_id_text();
 // Creates the folder and any missing parents; an existing folder is accepted.

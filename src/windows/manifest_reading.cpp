@@ -4,7 +4,6 @@
 
 #include "flow/manifest_source.h"
 #include "windows/download.h"
-#include "windows/error_text.h"
 #include "windows/file_access.h"
 #include "windows/unique_handle.h"
 #include "windows/wide_text.h"
@@ -14,39 +13,41 @@ namespace vantile {
 namespace {
 
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-constexpr DWORD READ_CHUNK = 65536;
 
-Result<std::string> read_manifest_file(const std::string& path) {
-    const std::wstring wide_path = to_wide(path);
-    {
-        // Asking for no access follows links and is not blocked by other programs'
-        // sharing, so this only answers "is there a file, and how large is it".
-        UniqueFile query(CreateFileW(wide_path.c_str(), 0, SHARE_ALL, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        BY_HANDLE_FILE_INFORMATION info{};
-        if (!query || !GetFileInformationByHandle(query.get(), &info) ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-            return fail(manifest_missing_message(path));
-        const ULONGLONG size =
-            (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-        if (size > MANIFEST_SIZE_LIMIT) return fail(manifest_too_large_message(path));
-    }
+// Asking for no access follows links and is not blocked by other programs' sharing, so this
+// only answers "is there a file, and is it small enough".
+Status check_manifest_file(const std::string& path) {
+    UniqueFile query(CreateFileW(to_wide(path).c_str(), 0, SHARE_ALL, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!query || !GetFileInformationByHandle(query.get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return fail(manifest_missing_message(path));
+    const ULONGLONG size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    if (size > MANIFEST_SIZE_LIMIT) return fail(manifest_too_large_message(path));
+    return {};
+}
 
-    UniqueFile file = open_for_reading(path);
-    if (!file) return fail(manifest_unreadable_message(path, last_os_error_text()));
+// Read on a transfer thread like a download, so a share that hangs obeys the stall limit and
+// a cancel.
+Result<std::string> read_manifest_file(const std::string& path, const TransferWait& wait) {
     std::string bytes;
-    for (;;) {
-        const std::size_t filled = bytes.size();
-        bytes.resize(filled + READ_CHUNK);
-        DWORD read = 0;
-        if (!ReadFile(file.get(), bytes.data() + filled, READ_CHUNK, &read, nullptr))
-            return fail(manifest_unreadable_message(path, last_os_error_text()));
-        bytes.resize(filled + read);
-        if (read == 0) return bytes;
-        // A file that grew past the limit since it was measured is refused like one that
-        // was too large from the start, so memory stays bounded.
-        if (bytes.size() > MANIFEST_SIZE_LIMIT) return fail(manifest_too_large_message(path));
-    }
+    const Result<TransferEnd> read = read_local_file(
+        path,
+        [&bytes](const char* data, std::size_t size) {
+            bytes.append(data, size);
+            // A file that grew past the limit since it was measured is refused like one that
+            // was too large from the start, so memory stays bounded.
+            return bytes.size() <= MANIFEST_SIZE_LIMIT;
+        },
+        wait,
+        [&path](const std::string& os_error) {
+            return manifest_unreadable_message(path, os_error);
+        },
+        [&path] { return check_manifest_file(path); });
+    if (!read) return fail(read.error());
+    if (read.value() == TransferEnd::Stopped) return fail(manifest_too_large_message(path));
+    return bytes;
 }
 
 }  // namespace
@@ -58,7 +59,7 @@ Result<std::string> read_manifest(const ManifestSource& source, const TransferWa
                 return fetch_address(text, consumer, wait);
             });
     }
-    return read_manifest_file(std::get<LocalFile>(source).path);
+    return read_manifest_file(std::get<LocalFile>(source).path, wait);
 }
 
 }  // namespace vantile

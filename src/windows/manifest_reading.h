@@ -7,8 +7,8 @@
 
 namespace vantile {
 
-// One try of reading the manifest: fetched over https (waiting for each answer as `wait`
-// says), or read from a file.
+// One try of reading the manifest: fetched over https or read from a file, waiting for each
+// answer (a chunk from the server or from a share) as `wait` says.
 Result<std::string> read_manifest(const ManifestSource& source, const TransferWait& wait = {});
 
 }  // namespace vantile

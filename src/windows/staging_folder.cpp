@@ -7,6 +7,7 @@
 
 #include "base/text.h"
 #include "windows/environment.h"
+#include "windows/error_text.h"
 #include "windows/file_system.h"
 #include "windows/portable/file_messages.h"
 #include "windows/wide_text.h"
@@ -24,17 +25,14 @@ Result<std::string> create_staging_folder() {
     if (!temporary) {
         return fail("Could not create a staging folder: Windows reports no temporary folder.");
     }
-    FILETIME now{};
-    GetSystemTimePreciseAsFileTime(&now);
-    const std::uint64_t filetime =
-        (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    const std::uint64_t filetime = system_time_now();
     const std::uint64_t ticks =
         filetime < UNIX_EPOCH_AS_FILETIME ? 0 : filetime - UNIX_EPOCH_AS_FILETIME;
     const std::string name =
         fill_template(".vantile-desktop-staging-{}-{}", {process_id_text(), std::to_string(ticks)});
     const std::string staging = join_path(*temporary, name);
     if (DWORD error = create_folder_with_parents(staging)) {
-        return fail(uncreatable_path_message(display_text(staging), failure_text(error)));
+        return fail(uncreatable_path_message(display_text(staging), os_error_text(error)));
     }
     return staging;
 }

@@ -42,9 +42,13 @@ std::optional<std::wstring> system_root_variable() {
     return environment_variable_units(L"SystemRoot");
 }
 
+std::uint32_t running_windows_build() {
+    return windows_build_number(
+        optional_export<RtlGetVersionFunction>(L"ntdll.dll", "RtlGetVersion"));
+}
+
 Status check_windows_build() {
-    const std::uint32_t build =
-        windows_build_number(optional_export<RtlGetVersionFunction>(L"ntdll.dll", "RtlGetVersion"));
+    const std::uint32_t build = running_windows_build();
     if (!windows_build_supported(build)) return fail(old_windows_message(build));
     return {};
 }

@@ -3,7 +3,9 @@
 #include <delayimp.h>
 
 #include "base/text.h"
+#include "flow/computer_facts.h"
 #include "windows/error_text.h"
+#include "windows/optional_export.h"
 #include "windows/unique_handle.h"
 #include "windows/wide_text.h"
 
@@ -59,6 +61,22 @@ FARPROC find_function(HMODULE module, const std::string& function) {
 }
 
 }  // namespace
+
+SetDefaultDllDirectoriesFunction set_default_dll_directories_export() {
+    return optional_export<SetDefaultDllDirectoriesFunction>(L"kernel32.dll",
+                                                             "SetDefaultDllDirectories");
+}
+
+bool restrict_dll_search(SetDefaultDllDirectoriesFunction set_default_dll_directories) {
+    return set_default_dll_directories != nullptr &&
+           set_default_dll_directories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
+}
+
+std::string unrestricted_dll_search_message(std::uint32_t windows_build) {
+    if (!windows_build_supported(windows_build)) return old_windows_message(windows_build);
+    return "Vantile's installer could not make Windows load its DLLs from the System32 folder "
+           "only, so it stops before it loads any.";
+}
 
 std::vector<DelayLoadedLibrary> delay_loaded_libraries() {
     std::vector<DelayLoadedLibrary> libraries;

@@ -4,6 +4,7 @@
 // searches first, before the program starts. They are loaded here instead, from System32.
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,22 @@ struct DelayLoadedLibrary {
     std::string name;
     std::vector<std::string> functions;
 };
+
+using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD directory_flags);
+
+// Kernel32's SetDefaultDllDirectories, looked up rather than imported: Windows 7 without its
+// 2011 loader update (KB2533623) lacks it and would refuse to start a program that imports it.
+SetDefaultDllDirectoriesFunction set_default_dll_directories_export();
+
+// Makes every later DLL search look in System32 only, never the program's own folder (the
+// user's Downloads, say, where any file may lie beside the program): true, or false where the
+// function is missing or refuses. Run first thing, before anything can load a DLL.
+bool restrict_dll_search(SetDefaultDllDirectoriesFunction set_default_dll_directories);
+
+// Where the search could not be restricted, the program loads nothing beyond the KnownDLLs and
+// ends with this message: the build check's, as such a Windows is older than the program
+// needs (given the build that RtlGetVersion reports), or a plain one for a newer build.
+std::string unrestricted_dll_search_message(std::uint32_t windows_build);
 
 // The running program's delay-imported DLLs, in link order.
 std::vector<DelayLoadedLibrary> delay_loaded_libraries();

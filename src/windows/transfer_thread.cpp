@@ -4,7 +4,7 @@
 #include <wininet.h>
 
 #include <algorithm>
-#include <atomic>
+#include <array>
 #include <exception>
 #include <utility>
 
@@ -14,63 +14,100 @@
 namespace vantile {
 namespace {
 
-// How often a wait looks at the stop request: a cancel is seen within this time.
+// How often a wait with nothing arriving looks at the stop request: a cancel is seen within
+// this time.
 constexpr std::chrono::milliseconds STOP_POLL{50};
 
-enum class Answer { Opened, Chunk, End, Failed, Threw };
+// Chunks read ahead: the transfer thread fills one buffer while the caller hands the other to
+// its consumer.
+constexpr std::size_t BUFFER_COUNT = 2;
+
+// How the transfer thread's work ended, once it did.
+enum class Ending { Running, Complete, Failed, Threw };
 
 // What the caller and the transfer thread share. Each holds one reference; the last one out
-// frees it, so a thread that the caller gave up on still has its buffer and its source.
+// frees it, so a thread that the caller gave up on still has its buffers and its source. The
+// hand-over uses an SRW lock and condition variables, which stay inside the process (no kernel
+// object per chunk).
 struct Channel {
     std::unique_ptr<BlockingSource> source;  // used by the transfer thread only
-    std::unique_ptr<char[]> buffer;
+    std::array<std::unique_ptr<char[]>, BUFFER_COUNT> buffers;
     std::size_t buffer_size = 0;
-    UniqueHandle go_on;     // auto-reset: the caller asks for the next read, or for the end
-    UniqueHandle answered;  // auto-reset: the transfer thread has an answer
-    std::atomic<bool> abandoned{false};
 
-    // Written by the transfer thread before it sets `answered`, read by the caller after.
-    Answer answer = Answer::Failed;
-    std::size_t count = 0;
+    SRWLOCK lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE answered = CONDITION_VARIABLE_INIT;  // for the caller
+    CONDITION_VARIABLE room = CONDITION_VARIABLE_INIT;      // for the transfer thread
+    // Guarded by `lock`. Filled buffers are taken in the order they were filled.
+    bool opened = false;
+    std::size_t filled = 0;
+    std::array<std::size_t, BUFFER_COUNT> counts{};
+    Ending ending = Ending::Running;
     std::string message;
     std::exception_ptr exception;
+    bool abandoned = false;
 };
 
-void give_answer(Channel& channel, Answer answer, std::size_t count = 0, std::string message = {}) {
-    channel.answer = answer;
-    channel.count = count;
+class Locked {
+  public:
+    explicit Locked(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+    ~Locked() { ReleaseSRWLockExclusive(&lock_); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+  private:
+    SRWLOCK& lock_;
+};
+
+void finish(Channel& channel, Ending ending, std::string message = {},
+            std::exception_ptr exception = nullptr) {
+    const Locked locked(channel.lock);
+    channel.ending = ending;
     channel.message = std::move(message);
-    SetEvent(channel.answered.get());
+    channel.exception = std::move(exception);
+    WakeConditionVariable(&channel.answered);
 }
 
-// The transfer thread's work: open, then read each time the caller asks, until the end, a
-// failure, or the caller's "enough".
+// Waits for a free buffer: true, or false once no more reads are wanted.
+bool wait_for_room(Channel& channel) {
+    const Locked locked(channel.lock);
+    while (channel.filled == BUFFER_COUNT && !channel.abandoned)
+        SleepConditionVariableSRW(&channel.room, &channel.lock, INFINITE, 0);
+    return !channel.abandoned;
+}
+
+// The transfer thread's work: open, then read ahead into whichever buffer is free, until the
+// end, a failure, or the caller's "enough".
 void serve(Channel& channel) {
     try {
         if (Status opened = channel.source->open(); !opened) {
-            give_answer(channel, Answer::Failed, 0, opened.error());
+            finish(channel, Ending::Failed, opened.error());
             return;
         }
-        give_answer(channel, Answer::Opened);
-        for (;;) {
-            WaitForSingleObject(channel.go_on.get(), INFINITE);
-            if (channel.abandoned.load()) return;
+        {
+            const Locked locked(channel.lock);
+            channel.opened = true;
+            WakeConditionVariable(&channel.answered);
+        }
+        for (std::size_t next = 0;; next = (next + 1) % BUFFER_COUNT) {
+            if (!wait_for_room(channel)) return;
             Result<std::size_t> read =
-                channel.source->read(channel.buffer.get(), channel.buffer_size);
+                channel.source->read(channel.buffers[next].get(), channel.buffer_size);
             if (!read) {
-                give_answer(channel, Answer::Failed, 0, read.error());
+                finish(channel, Ending::Failed, read.error());
                 return;
             }
             if (read.value() == 0) {
-                give_answer(channel, Answer::End);
+                finish(channel, Ending::Complete);
                 return;
             }
-            give_answer(channel, Answer::Chunk, read.value());
+            const Locked locked(channel.lock);
+            channel.counts[next] = read.value();
+            ++channel.filled;
+            WakeConditionVariable(&channel.answered);
         }
     } catch (...) {
         // Handed to the caller, who throws it again as if the call had been its own.
-        channel.exception = std::current_exception();
-        give_answer(channel, Answer::Threw);
+        finish(channel, Ending::Threw, {}, std::current_exception());
     }
 }
 
@@ -87,20 +124,40 @@ DWORD WINAPI transfer_thread(void* parameter) {
     return 0;
 }
 
-enum class Waited { Signalled, Stalled, StopRequested };
+enum class Waited { Answered, Stalled, StopRequested };
 
-// Waits for the object for at most the stall limit, and no longer once a stop is asked for.
-Waited wait_for(HANDLE object, const TransferWait& wait) {
+// Waits, holding the channel's lock, until `ready` holds: for at most the stall limit, and no
+// longer once a stop is asked for.
+template <class Ready>
+Waited wait_for_answer(Channel& channel, const TransferWait& wait, Ready ready) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + wait.stall_limit;
+    while (!ready()) {
+        if (wait.stop_requested && wait.stop_requested()) return Waited::StopRequested;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return Waited::Stalled;
+        const auto slice = std::min(left, STOP_POLL);
+        SleepConditionVariableSRW(&channel.answered, &channel.lock,
+                                  static_cast<DWORD>(slice.count()), 0);
+    }
+    return Waited::Answered;
+}
+
+// Waits for the thread to end within the same limits.
+void wait_for_thread(HANDLE thread, const TransferWait& wait) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + wait.stall_limit;
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         const auto slice = std::clamp(left, std::chrono::milliseconds{0}, STOP_POLL);
-        const DWORD result = WaitForSingleObject(object, static_cast<DWORD>(slice.count()));
-        if (result == WAIT_OBJECT_0) return Waited::Signalled;
-        if (wait.stop_requested && wait.stop_requested()) return Waited::StopRequested;
-        if (result != WAIT_TIMEOUT || Clock::now() >= deadline) return Waited::Stalled;
+        if (WaitForSingleObject(thread, static_cast<DWORD>(slice.count())) != WAIT_TIMEOUT) return;
+        if (wait.stop_requested && wait.stop_requested()) return;
+        if (Clock::now() >= deadline) return;
     }
+}
+
+std::uint32_t given_up_code(Waited waited) {
+    return waited == Waited::Stalled ? ERROR_INTERNET_TIMEOUT : ERROR_INTERNET_OPERATION_CANCELLED;
 }
 
 }  // namespace
@@ -111,12 +168,8 @@ Result<TransferEnd> run_transfer_thread(std::unique_ptr<BlockingSource> source,
                                         const AbandonMessage& abandon_message) {
     auto channel = std::make_shared<Channel>();
     channel->source = std::move(source);
-    channel->buffer = std::make_unique<char[]>(buffer_size);
+    for (auto& buffer : channel->buffers) buffer = std::make_unique<char[]>(buffer_size);
     channel->buffer_size = buffer_size;
-    channel->go_on.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    channel->answered.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    if (!channel->go_on || !channel->answered)
-        return fail(abandon_message(TransferStage::Starting, GetLastError()));
 
     auto handed = std::make_unique<std::shared_ptr<Channel>>(channel);
     UniqueHandle thread(CreateThread(nullptr, 0, transfer_thread, handed.get(), 0, nullptr));
@@ -125,47 +178,61 @@ Result<TransferEnd> run_transfer_thread(std::unique_ptr<BlockingSource> source,
     // Tells the transfer thread that no more reads are wanted: it ends as soon as its current
     // call, if any, returns. Told at the latest when the caller leaves, whichever way it leaves.
     const auto no_more_reads = [&channel] {
-        channel->abandoned.store(true);
-        SetEvent(channel->go_on.get());
+        const Locked locked(channel->lock);
+        channel->abandoned = true;
+        WakeConditionVariable(&channel->room);
     };
     const ScopeExit tell_on_leaving(no_more_reads);
-
     // At an end that the thread reached by itself (or was told of between two reads), its
     // source is released in a moment. The caller waits for that, within the same limits, so
     // that one try's handles are closed before the next try opens its own.
-    const auto wait_for_release = [&]() { wait_for(thread.get(), wait); };
+    const auto wait_for_release = [&] { wait_for_thread(thread.get(), wait); };
 
-    TransferStage stage = TransferStage::Opening;
-    for (;;) {
-        const Waited waited = wait_for(channel->answered.get(), wait);
-        if (waited != Waited::Signalled) {
-            const std::uint32_t code = waited == Waited::Stalled
-                                           ? ERROR_INTERNET_TIMEOUT
-                                           : ERROR_INTERNET_OPERATION_CANCELLED;
-            return fail(abandon_message(stage, code));
+    {
+        const Locked locked(channel->lock);
+        const Waited waited = wait_for_answer(
+            *channel, wait, [&] { return channel->opened || channel->ending != Ending::Running; });
+        if (waited != Waited::Answered)
+            return fail(abandon_message(TransferStage::Opening, given_up_code(waited)));
+    }
+
+    for (std::size_t next = 0;; next = (next + 1) % BUFFER_COUNT) {
+        std::size_t count = 0;
+        Ending ending = Ending::Running;
+        {
+            const Locked locked(channel->lock);
+            // Chunks read before an end or a failure still reach the consumer first.
+            const Waited waited = wait_for_answer(*channel, wait, [&] {
+                return channel->filled > 0 || channel->ending != Ending::Running;
+            });
+            if (waited != Waited::Answered)
+                return fail(abandon_message(TransferStage::Reading, given_up_code(waited)));
+            if (channel->filled > 0)
+                count = channel->counts[next];
+            else
+                ending = channel->ending;
         }
-        switch (channel->answer) {
-            case Answer::Opened:
-                stage = TransferStage::Reading;
+        switch (ending) {
+            case Ending::Running:
                 break;
-            case Answer::Chunk:
-                if (!consumer(channel->buffer.get(), channel->count)) {
-                    no_more_reads();
-                    wait_for_release();
-                    return TransferEnd::Stopped;
-                }
-                break;
-            case Answer::End:
+            case Ending::Complete:
                 wait_for_release();
                 return TransferEnd::Complete;
-            case Answer::Failed:
+            case Ending::Failed:
                 wait_for_release();
                 return fail(std::move(channel->message));
-            case Answer::Threw:
+            case Ending::Threw:
                 wait_for_release();
                 std::rethrow_exception(channel->exception);
         }
-        SetEvent(channel->go_on.get());
+        if (!consumer(channel->buffers[next].get(), count)) {
+            no_more_reads();
+            wait_for_release();
+            return TransferEnd::Stopped;
+        }
+        const Locked locked(channel->lock);
+        --channel->filled;
+        WakeConditionVariable(&channel->room);
     }
 }
 

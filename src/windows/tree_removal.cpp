@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "windows/error_text.h"
 #include "windows/file_system.h"
 #include "windows/relative_open.h"
 #include "windows/unique_handle.h"
@@ -20,6 +21,8 @@ namespace {
 
 // "The object manager encountered a reparse point while retrieving an object."
 constexpr DWORD REPARSE_POINT_ENCOUNTERED = 4395;
+// Tries in all (49 yields) of a delete refused by a sharing violation or a folder not yet empty:
+// enough for a scanner or indexer that briefly holds a file to let go, short for one held on.
 constexpr int REMOVAL_TRIES = 50;
 constexpr size_t LISTING_BUFFER_BYTES = 16 * 1024;
 
@@ -252,29 +255,29 @@ Status remove_staging_folder(const std::string& staging_folder) {
         CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!root_file) return fail(failure_text(GetLastError()));
+    if (!root_file) return fail(os_error_text(GetLastError()));
     OpenFolder root;
     root.handle.reset(root_file.release());
 
     FILE_ATTRIBUTE_TAG_INFO tag{};
     if (!GetFileInformationByHandleEx(root.handle.get(), FileAttributeTagInfo, &tag, sizeof(tag)))
-        return fail(failure_text(GetLastError()));
+        return fail(os_error_text(GetLastError()));
     if ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        return fail(failure_text(ERROR_DIRECTORY));
+        return fail(os_error_text(ERROR_DIRECTORY));
     if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         // The folder is itself a link: it goes, what it points to stays.
         if (DWORD error =
                 with_retries(ERROR_SHARING_VIOLATION, [&] { return delete_entry(root, L""); }))
-            return fail(failure_text(error));
+            return fail(os_error_text(error));
         return {};
     }
     root.system_name = system_name_of(root.handle.get());
     // A system that opened a link in its place names the target, not this folder.
     if (!root.system_name.empty() &&
         !same_name(last_component(root.system_name), last_component(path)))
-        return fail(failure_text(REPARSE_POINT_ENCOUNTERED));
+        return fail(os_error_text(REPARSE_POINT_ENCOUNTERED));
 
-    if (DWORD error = remove_tree(std::move(root))) return fail(failure_text(error));
+    if (DWORD error = remove_tree(std::move(root))) return fail(os_error_text(error));
     return {};
 }
 

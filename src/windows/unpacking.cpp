@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "windows/child_process.h"
 #include "windows/file_access.h"
+#include "windows/error_text.h"
 #include "windows/file_system.h"
 #include "windows/portable/file_messages.h"
 
@@ -15,12 +16,12 @@ namespace vantile {
 Status unpack_archive(const std::string& tar_path, const std::string& archive_path,
                       const std::string& unpack_folder) {
     if (DWORD error = create_folder_with_parents(unpack_folder)) {
-        return fail(uncreatable_path_message(unpack_folder, failure_text(error)));
+        return fail(uncreatable_path_message(unpack_folder, os_error_text(error)));
     }
     const std::string moved_name = fill_template(".vantile-archive-{}.zip", {process_id_text()});
     const std::string moved_path = join_path(unpack_folder, moved_name);
     if (DWORD error = move_replacing(archive_path, moved_path)) {
-        return fail(fill_template("Could not move {}: {}", {archive_path, failure_text(error)}));
+        return fail(fill_template("Could not move {}: {}", {archive_path, os_error_text(error)}));
     }
     Result<std::int32_t> exit_code =
         run_child_to_end(tar_path, child_command_line(tar_path, {"-xf", moved_name}), unpack_folder,

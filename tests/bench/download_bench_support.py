@@ -25,7 +25,11 @@ def ensure_test_ca():
 ensure_test_ca()
 
 import harness  # noqa: E402
-from release_server import build_sample_release  # noqa: E402
+from release_server import ReleaseServer, build_sample_release  # noqa: E402
+
+# What every download measurement uses, named here so that the scripts import it from one place.
+__all__ = ["MIB", "ReleaseServer", "build_release", "harness", "log_times", "prepare_prefix",
+           "proxy_env", "run_installer_watched", "seconds_between", "work_folder"]
 
 DOUBLES = harness.SUPPORT_DIR / "doubles"
 TIMESTAMP = re.compile(r"^\[ *(\d+\.\d)s\] (.*)$")

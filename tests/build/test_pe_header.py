@@ -27,6 +27,36 @@ KNOWN_DLLS = {
 }
 DELAY_LOADED = ("wininet.dll", "bcrypt.dll", "comctl32.dll")
 
+# The DLLs whose imports must exist on Windows 7 SP1 for the loader to start the program.
+WINDOWS7_CHECKED_DLLS = ("kernel32.dll", "user32.dll", "gdi32.dll", "ntdll.dll")
+WINDOWS7_IMPORTS = SOURCE_DIR / "tests" / "build" / "windows7_sp1_imports.txt"
+# Functions that Windows 7 SP1 lacks (8 and later, or an update), each one a function the
+# program uses or used, looked up at run time; none may be listed as checked.
+LATER_THAN_WINDOWS7 = {
+    ("kernel32.dll", "GetSystemTimePreciseAsFileTime"), ("kernel32.dll", "SetDefaultDllDirectories"),
+    ("kernel32.dll", "AddDllDirectory"), ("kernel32.dll", "GetTempPath2W"),
+    ("kernel32.dll", "IsWow64Process2"), ("kernel32.dll", "WaitOnAddress"),
+    ("user32.dll", "GetDpiForWindow"), ("user32.dll", "SetThreadDpiAwarenessContext"),
+    ("user32.dll", "SystemParametersInfoForDpi"), ("user32.dll", "AdjustWindowRectExForDpi"),
+}
+
+
+def checked_windows7_imports():
+    """{(dll, function)} from the checked list."""
+    entries = set()
+    for line in WINDOWS7_IMPORTS.read_text().splitlines():
+        if line.strip() and not line.startswith("#"):
+            dll, function = line.split()
+            entries.add((dll, function))
+    return entries
+
+
+def imports_missing_on_windows7(pe_imports, checked):
+    """The (dll, function) imports of the checked DLLs that the checked list does not hold."""
+    return sorted((dll, function) for dll, function in pe_imports
+                  if dll in WINDOWS7_CHECKED_DLLS and (dll, function) not in checked)
+
+
 IMAGE_DLLCHARACTERISTICS = {
     "HIGH_ENTROPY_VA": 0x0020,
     "DYNAMIC_BASE": 0x0040,
@@ -65,6 +95,23 @@ class PeHeaderTest(unittest.TestCase):
             with self.subTest(name=name):
                 self.assertNotIn(name, imported)
                 self.assertIn(b"\0" + name.encode("ascii") + b"\0", data)
+
+    def test_every_import_of_the_system_dlls_exists_on_windows7_sp1(self):
+        # Otherwise the loader refuses the program before its first line, and the build check
+        # can never tell the user which Windows it needs.
+        imported = {(entry.dll.decode("ascii").lower(), function.name.decode("ascii"))
+                    for entry in self.pe.DIRECTORY_ENTRY_IMPORT
+                    for function in entry.imports if function.name}
+        checked = checked_windows7_imports()
+        self.assertEqual(imports_missing_on_windows7(imported, checked), [],
+                         "not checked against Windows 7 SP1's exports: " + str(WINDOWS7_IMPORTS))
+        self.assertEqual(checked & LATER_THAN_WINDOWS7, set())
+        # The check itself catches the two imports that kept the program from starting there.
+        self.assertEqual(imports_missing_on_windows7(
+            imported | {("kernel32.dll", "GetSystemTimePreciseAsFileTime"),
+                        ("kernel32.dll", "SetDefaultDllDirectories")}, checked),
+            [("kernel32.dll", "GetSystemTimePreciseAsFileTime"),
+             ("kernel32.dll", "SetDefaultDllDirectories")])
 
     def test_aslr_with_high_entropy_and_dep_are_on(self):
         characteristics = self.pe.OPTIONAL_HEADER.DllCharacteristics

@@ -10,10 +10,13 @@ Paths served, both from one release folder:
     https://<storage host>/s3-mirrowfold-upgrade-3/vantile/desktop/<name>
     https://<cdn host>/vantile/desktop/<name>
 
-Tests can ask for faults per path (set_fault) and per host at the TLS level (set_tls), and
-read what the server saw (requests, connects).
+Tests can ask for faults per path (set_fault, a Fault description), at the proxy
+(set_proxy_fault) and per host at the TLS level (set_tls), and read what the server saw
+(requests, connects).
 """
+import dataclasses
 import email.utils
+import gzip
 import fcntl
 import http.server
 import pathlib
@@ -27,6 +30,7 @@ import tempfile
 import termios
 import threading
 import time
+import typing
 
 from . import ca as test_ca
 
@@ -41,20 +45,63 @@ OTHER_HOST = "elsewhere.mirrowfold.example"
 TLS_MODES = ("ok", "wrong_host", "unknown_ca")
 SEND_BLOCK = 256 * 1024
 
-FAULT_KEYS = {
-    "status",        # answer with this status instead of the file (no body but a short text)
-    "location",      # Location header for a 3xx status
-    "body",          # bytes to serve instead of the file
-    "append",        # this many extra bytes after the file (counted in Content-Length)
-    "cut_after",     # send this many body bytes, then close cleanly (TLS close_notify, FIN)
-    "reset_after",   # send this many body bytes, then reset the connection (TCP RST)
-    "stall_after",   # send this many body bytes, then pause for stall_seconds
-    "stall_seconds",
-    "headers_delay", # seconds to wait before the status line
-    "rate",          # bytes per second for the body
-    "no_content_length",  # omit Content-Length and end the body by closing cleanly
-    "times",         # the fault applies to this many requests, then the file is served
-}
+@dataclasses.dataclass
+class Fault:
+    """How the server answers one path instead of serving its file as it is."""
+    status: typing.Optional[int] = None       # this status instead of the file (a short text body)
+    location: typing.Optional[str] = None     # Location header for a 3xx status
+    body: typing.Optional[bytes] = None       # bytes to serve instead of the file
+    append: int = 0                           # extra bytes after the file (in Content-Length)
+    cut_after: typing.Optional[int] = None    # send this many body bytes, then close cleanly
+    reset_after: typing.Optional[int] = None  # send this many body bytes, then reset (TCP RST)
+    stall_after: typing.Optional[int] = None  # send this many body bytes, then pause
+    stall_seconds: float = 60
+    headers_delay: float = 0                  # seconds to wait before the status line
+    rate: typing.Optional[int] = None         # bytes per second for the body
+    no_content_length: bool = False           # no Content-Length; the body ends at a clean close
+    gzip: bool = False                        # the body gzip-compressed, with Content-Encoding
+    times: typing.Optional[int] = None        # applies to this many requests, then the file
+
+    @classmethod
+    def from_settings(cls, settings):
+        names = {field.name for field in dataclasses.fields(cls)}
+        unknown = set(settings) - names
+        if unknown:
+            raise ValueError("unknown fault settings: %s" % ", ".join(sorted(unknown)))
+        return cls(**settings)
+
+    def settings(self):
+        """The settings that differ from a plain answer (the body left out), for the record."""
+        plain = Fault()
+        return {field.name: getattr(self, field.name) for field in dataclasses.fields(self)
+                if field.name not in ("body", "times")
+                and getattr(self, field.name) != getattr(plain, field.name)}
+
+    def ending(self, total):
+        """(bytes to send, how the connection ends: "complete", "cut" or "reset")."""
+        limit, ending = total, "complete"
+        for after, name in ((self.cut_after, "cut"), (self.reset_after, "reset")):
+            if after is not None and after < limit:
+                limit, ending = after, name
+        return limit, ending
+
+
+@dataclasses.dataclass
+class ProxyFault:
+    """How the proxy answers a CONNECT instead of opening the tunnel."""
+    status: int                             # 407 asks for credentials (Proxy-Authenticate)
+    times: typing.Optional[int] = None      # applies to this many CONNECTs, then tunnels again
+
+
+PROXY_REASONS = {403: "Forbidden", 407: "Proxy Authentication Required",
+                 502: "Bad Gateway", 503: "Service Unavailable"}
+
+
+def _proxy_answer(status):
+    head = "HTTP/1.1 %d %s\r\n" % (status, PROXY_REASONS.get(status, "Refused"))
+    if status == 407:
+        head += 'Proxy-Authenticate: Basic realm="Vantile test proxy"\r\n'
+    return (head + "Content-Length: 0\r\nConnection: close\r\n\r\n").encode()
 
 
 class RequestRecord:
@@ -139,90 +186,96 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         owner = self.server.owner
-        path = self.path.split("?", 1)[0]
         host = (self.headers.get("Host") or "").split(":", 1)[0].lower()
         fault = owner._take_fault(self.path)
         owner._record_request(self, host, fault)
-
-        if fault.get("headers_delay"):
-            if owner._stopping.wait(fault["headers_delay"]):
-                self.close_connection = True
-                return
-
-        if "status" in fault:
-            self._send_status(fault["status"], fault.get("location"))
+        if fault.headers_delay and owner._stopping.wait(fault.headers_delay):
+            self.close_connection = True
             return
+        if fault.status is not None:
+            self._send_status(fault.status, fault.location)
+            return
+        blocks, length = self._body(fault, host)
+        if blocks is None:
+            self._send_status(404)
+            return
+        self._send_head(fault, length)
+        limit, ending = fault.ending(length)
+        if not self._send_body(blocks, limit, fault, pause_at_end=ending != "reset"):
+            ending = "reset"
+        self._end(ending, fault)
 
-        if "body" in fault:
-            body = bytes(fault["body"])
-            file_path = None
-            length = len(body)
+    def _body(self, fault, host):
+        """(the body's blocks, its length), or (None, 0) when the path names no file."""
+        if fault.body is not None:
+            body = bytes(fault.body)
         else:
-            file_path = owner._file_for(host, path)
+            file_path = self.server.owner._file_for(host, self.path.split("?", 1)[0])
             if file_path is None:
-                self._send_status(404)
-                return
-            body = None
-            length = file_path.stat().st_size
-        append = int(fault.get("append", 0))
-        total = length + append
+                return None, 0
+            if not fault.gzip:
+                return (self._file_blocks(file_path, fault.append),
+                        file_path.stat().st_size + fault.append)
+            body = file_path.read_bytes()
+        body += b"\x5a" * fault.append
+        if fault.gzip:
+            body = gzip.compress(body, mtime=0)
+        return self._memory_blocks(body), len(body)
 
+    def _send_head(self, fault, length):
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Last-Modified", email.utils.formatdate(usegmt=True))
-        if fault.get("no_content_length"):
+        if fault.gzip:
+            self.send_header("Content-Encoding", "gzip")
+        if fault.no_content_length:
             self.send_header("Connection", "close")
         else:
-            self.send_header("Content-Length", str(total))
+            self.send_header("Content-Length", str(length))
         self.end_headers()
 
-        limit = total
-        ending = "complete"
-        for key, name in (("cut_after", "cut"), ("reset_after", "reset")):
-            if key in fault and int(fault[key]) < limit:
-                limit = int(fault[key])
-                ending = name
-        rate = fault.get("rate")
-
-        stall_at = int(fault["stall_after"]) if "stall_after" in fault else None
-        stall_seconds = float(fault.get("stall_seconds", 60))
+    def _send_body(self, blocks, limit, fault, pause_at_end):
+        """Sends up to limit bytes, pausing once at stall_after (past the end: after all of it,
+        unless pause_at_end is false); False when the server stops during the pause."""
+        stall_at = fault.stall_after
         sent = 0
-        for block in self._body_blocks(file_path, body, append):
+        for block in blocks:
             if sent >= limit:
                 break
             block = block[:limit - sent]
             if stall_at is not None and sent + len(block) > stall_at:
-                head = block[:stall_at - sent]
-                self._write(head, rate)
+                head, block = block[:stall_at - sent], block[stall_at - sent:]
+                self._write(head, fault.rate)
                 sent += len(head)
-                block = block[len(head):]
                 stall_at = None
-                if owner._stopping.wait(stall_seconds):
-                    ending = "reset"
-                    break
-            self._write(block, rate)
+                if not self._pause(fault):
+                    return False
+            self._write(block, fault.rate)
             sent += len(block)
-        if stall_at is not None and ending != "reset":
-            # The pause comes after everything that is sent.
-            if owner._stopping.wait(stall_seconds):
-                ending = "reset"
+        return stall_at is None or not pause_at_end or self._pause(fault)
 
+    def _pause(self, fault):
+        return not self.server.owner._stopping.wait(fault.stall_seconds)
+
+    def _end(self, ending, fault):
         if ending == "reset":
             self._reset_connection()
-        elif ending == "cut" or fault.get("no_content_length"):
+        elif ending == "cut" or fault.no_content_length:
             self._close_cleanly()
 
-    def _body_blocks(self, file_path, body, append):
-        if body is not None:
-            for start in range(0, len(body), SEND_BLOCK):
-                yield body[start:start + SEND_BLOCK]
-        else:
-            with open(file_path, "rb") as source:
-                while True:
-                    block = source.read(SEND_BLOCK)
-                    if not block:
-                        break
-                    yield block
+    @staticmethod
+    def _memory_blocks(body):
+        for start in range(0, len(body), SEND_BLOCK):
+            yield body[start:start + SEND_BLOCK]
+
+    @staticmethod
+    def _file_blocks(file_path, append):
+        with open(file_path, "rb") as source:
+            while True:
+                block = source.read(SEND_BLOCK)
+                if not block:
+                    break
+                yield block
         filler = b"\x5a" * SEND_BLOCK
         while append > 0:
             part = min(append, SEND_BLOCK)
@@ -311,49 +364,156 @@ class _ProxyHandler(socketserver.BaseRequestHandler):
         owner = self.server.owner
         client = self.request
         client.settimeout(30)
+        head, rest = self._read_head(client)
+        if head is None:
+            return
+        request_line = head.split(b"\r\n", 1)[0].decode("latin-1")
+        host, port = _connect_target(request_line)
+        upstream_port = owner._route(host, port)
+        owner._record_connect(request_line, host, port, upstream_port is not None)
+        fault = owner._take_proxy_fault() if upstream_port is not None else None
+        if upstream_port is None or fault is not None:
+            _send_quietly(client, _proxy_answer(fault.status if fault else 403))
+            return
+        try:
+            upstream = socket.create_connection(("127.0.0.1", upstream_port), timeout=10)
+        except OSError:
+            _send_quietly(client, _proxy_answer(502))
+            return
+        if not _send_quietly(client, b"HTTP/1.1 200 Connection established\r\n\r\n") or (
+                rest and not _send_quietly(upstream, rest)):
+            upstream.close()
+            return
+        _Relay(owner, client, upstream).run()
+
+    @staticmethod
+    def _read_head(client):
+        """(the request head, bytes after it), or (None, b"") when the client went away."""
         head = b""
         try:
             while b"\r\n\r\n" not in head and len(head) < 16384:
                 data = client.recv(4096)
                 if not data:
-                    return
+                    return None, b""
                 head += data
         except OSError:
-            return
+            return None, b""
         head, _, rest = head.partition(b"\r\n\r\n")
-        request_line = head.split(b"\r\n", 1)[0].decode("latin-1")
-        parts = request_line.split()
-        host, port = "", 0
-        if len(parts) == 3 and parts[0] == "CONNECT":
-            target = parts[1]
-            host, _, port_text = target.rpartition(":")
-            host = host.strip("[]").lower()
-            port = int(port_text) if port_text.isdigit() else 0
-        upstream_port = owner._route(host, port)
-        owner._record_connect(request_line, host, port, upstream_port is not None)
-        if upstream_port is None:
-            try:
-                client.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n"
-                               b"Connection: close\r\n\r\n")
-            except OSError:
-                pass
-            return
-        try:
-            upstream = socket.create_connection(("127.0.0.1", upstream_port), timeout=10)
-        except OSError:
-            client.sendall(b"HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n")
-            return
-        try:
-            client.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
-            if rest:
-                upstream.sendall(rest)
-        except OSError:
-            upstream.close()
-            return
-        owner._relay(client, upstream)
+        return head, rest
 
     def finish(self):
         pass
+
+
+def _connect_target(request_line):
+    """(host, port) of a CONNECT request line, or ("", 0) for anything else."""
+    parts = request_line.split()
+    if len(parts) != 3 or parts[0] != "CONNECT":
+        return "", 0
+    host, _, port_text = parts[1].rpartition(":")
+    return host.strip("[]").lower(), int(port_text) if port_text.isdigit() else 0
+
+
+def _send_quietly(sock, data):
+    try:
+        sock.sendall(data)
+        return True
+    except OSError:
+        return False
+
+
+class _Relay:
+    """Copies bytes both ways until both sides have closed. A clean close (FIN) on one side
+    becomes a FIN on the other; a reset becomes a reset."""
+
+    def __init__(self, owner, client, upstream):
+        self.owner = owner
+        self.sockets = (client, upstream)
+        self.peer = {client: upstream, upstream: client}
+        self.pending = {client: bytearray(), upstream: bytearray()}  # bytes waiting to go to key
+        self.ended = set()  # sockets that sent FIN
+        self.shut = set()   # sockets we sent FIN to
+
+    def run(self):
+        with self.owner._lock:
+            self.owner._relays.update(self.sockets)
+        for sock in self.sockets:
+            sock.setblocking(False)
+        try:
+            while not self.owner._stopping.is_set() and self._step():
+                pass
+        finally:
+            for sock in self.sockets:
+                try:
+                    sock.close()
+                except OSError:
+                    pass
+            with self.owner._lock:
+                self.owner._relays.difference_update(self.sockets)
+
+    def _step(self):
+        """One round of select: False once the relay is over."""
+        readable = [s for s in self.sockets
+                    if s not in self.ended and len(self.pending[self.peer[s]]) < 4 * SEND_BLOCK]
+        writable = [s for s in self.sockets if self.pending[s]]
+        if not readable and not writable:
+            return False
+        try:
+            ready_r, ready_w, _ = select.select(readable, writable, [], 0.5)
+        except (OSError, ValueError):
+            return False
+        if not all(self._receive(sock) for sock in ready_r):
+            return False
+        if not all(self._send(sock) for sock in ready_w):
+            return False
+        self._pass_on_fins()
+        return True
+
+    def _receive(self, sock):
+        try:
+            data = sock.recv(SEND_BLOCK)
+        except (BlockingIOError, InterruptedError):
+            return True
+        except OSError:
+            _pass_reset(self.peer[sock], self.pending[self.peer[sock]])
+            return False
+        if data:
+            self.pending[self.peer[sock]] += data
+        else:
+            self.ended.add(sock)
+        return True
+
+    def _send(self, sock):
+        try:
+            count = sock.send(self.pending[sock])
+        except (BlockingIOError, InterruptedError):
+            return True
+        except OSError:
+            _pass_reset(self.peer[sock], b"")
+            return False
+        del self.pending[sock][:count]
+        return True
+
+    def _pass_on_fins(self):
+        for sock in self.sockets:
+            if self.peer[sock] in self.ended and not self.pending[sock] and sock not in self.shut:
+                self.shut.add(sock)
+                try:
+                    sock.shutdown(socket.SHUT_WR)
+                except OSError:
+                    pass
+
+
+def _pass_reset(sock, pending):
+    """The other side reset: deliver what it had sent, then reset this side too."""
+    try:
+        sock.setblocking(True)
+        sock.settimeout(2)
+        if pending:
+            sock.sendall(pending)
+    except OSError:
+        pass
+    _reset(sock)
 
 
 class _ProxyServer(socketserver.ThreadingTCPServer):
@@ -386,6 +546,7 @@ class ReleaseServer:
         self._ca = ca
         self._lock = threading.Lock()
         self._faults = {}
+        self._proxy_fault = None
         self._tls_modes = {}
         self._requests = []
         self._connects = []
@@ -499,13 +660,22 @@ class ReleaseServer:
     def set_fault(self, path, **fault):
         """Answers requests for path (as sent, e.g. storage_path("app.zip")) with a fault.
 
-        See FAULT_KEYS. With times=N the fault applies to the next N requests only.
+        The settings are Fault's fields. With times=N the fault applies to the next N requests
+        only.
         """
-        unknown = set(fault) - FAULT_KEYS
-        if unknown:
-            raise ValueError("unknown fault settings: %s" % ", ".join(sorted(unknown)))
+        described = Fault.from_settings(fault)
         with self._lock:
-            self._faults[path] = dict(fault)
+            self._faults[path] = described
+
+    def set_proxy_fault(self, status, times=None):
+        """The proxy answers CONNECT with this status instead of opening the tunnel (407 with a
+        Proxy-Authenticate header), for the next `times` CONNECTs or until cleared."""
+        with self._lock:
+            self._proxy_fault = ProxyFault(status, times)
+
+    def clear_proxy_fault(self):
+        with self._lock:
+            self._proxy_fault = None
 
     def clear_fault(self, path=None):
         with self._lock:
@@ -568,12 +738,21 @@ class ReleaseServer:
         with self._lock:
             fault = self._faults.get(path)
             if fault is None:
-                return {}
-            if "times" in fault:
-                fault["times"] -= 1
-                if fault["times"] <= 0:
+                return Fault()
+            if fault.times is not None:
+                fault.times -= 1
+                if fault.times <= 0:
                     del self._faults[path]
-            return {key: value for key, value in fault.items() if key != "times"}
+            return fault
+
+    def _take_proxy_fault(self):
+        with self._lock:
+            fault = self._proxy_fault
+            if fault is not None and fault.times is not None:
+                fault.times -= 1
+                if fault.times <= 0:
+                    self._proxy_fault = None
+            return fault
 
     def _note_redirect(self, location):
         with self._lock:
@@ -587,7 +766,7 @@ class ReleaseServer:
             self._requests.append(RequestRecord(
                 handler.command, path, host, handler.headers.get("User-Agent"),
                 dict(handler.headers.items()), handler.server.listener, followed,
-                {key: value for key, value in fault.items() if key != "body"}))
+                fault.settings()))
 
     def _record_tls_failure(self, listener, error):
         with self._lock:
@@ -604,74 +783,3 @@ class ReleaseServer:
         with self._lock:
             mode = self._tls_modes.get(host, "ok")
         return self._servers[mode].server_address[1]
-
-    def _relay(self, client, upstream):
-        """Copies bytes both ways until both sides have closed. A clean close (FIN) on one
-        side becomes a FIN on the other; a reset becomes a reset."""
-        with self._lock:
-            self._relays.update((client, upstream))
-        peer = {client: upstream, upstream: client}
-        pending = {client: bytearray(), upstream: bytearray()}  # bytes waiting to go to key
-        ended = set()      # sockets that sent FIN
-        shut = set()       # sockets we sent FIN to
-        for sock in (client, upstream):
-            sock.setblocking(False)
-        try:
-            while not self._stopping.is_set():
-                readable = [s for s in (client, upstream)
-                            if s not in ended and len(pending[peer[s]]) < 4 * SEND_BLOCK]
-                writable = [s for s in (client, upstream) if pending[s]]
-                if not readable and not writable:
-                    break
-                try:
-                    ready_r, ready_w, _ = select.select(readable, writable, [], 0.5)
-                except (OSError, ValueError):
-                    break
-                for sock in ready_r:
-                    try:
-                        data = sock.recv(SEND_BLOCK)
-                    except (BlockingIOError, InterruptedError):
-                        continue
-                    except OSError:
-                        self._pass_reset(peer[sock], pending[peer[sock]])
-                        return
-                    if data:
-                        pending[peer[sock]] += data
-                    else:
-                        ended.add(sock)
-                for sock in ready_w:
-                    try:
-                        count = sock.send(pending[sock])
-                    except (BlockingIOError, InterruptedError):
-                        continue
-                    except OSError:
-                        self._pass_reset(peer[sock], b"")
-                        return
-                    del pending[sock][:count]
-                for sock in (client, upstream):
-                    if peer[sock] in ended and not pending[sock] and sock not in shut:
-                        shut.add(sock)
-                        try:
-                            sock.shutdown(socket.SHUT_WR)
-                        except OSError:
-                            pass
-        finally:
-            for sock in (client, upstream):
-                try:
-                    sock.close()
-                except OSError:
-                    pass
-            with self._lock:
-                self._relays.difference_update((client, upstream))
-
-    @staticmethod
-    def _pass_reset(sock, pending):
-        """The other side reset: deliver what it had sent, then reset this side too."""
-        try:
-            sock.setblocking(True)
-            sock.settimeout(2)
-            if pending:
-                sock.sendall(pending)
-        except OSError:
-            pass
-        _reset(sock)

@@ -6,6 +6,10 @@
 // With a linger time, the tool stays that long after writing its report, so that a read it
 // gave up on can still end (and close its handles) before the process does.
 //   fetch_tool.exe download <address or path> <destination> <report file> [stop after N bytes]
+//   fetch_tool.exe plain <address> <destination> <report file>
+//
+// "plain" is the benchmark's reference for download_to_file: the same WinINet calls and file
+// writes in a plain loop on one thread, with no transfer thread and no observer.
 //
 // The report is UTF-8 text, one "name: value" per line: result (ok, stopped or the error
 // text), chunks (consumer or observer calls), total (bytes seen), largest (the largest chunk),
@@ -18,9 +22,11 @@
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "windows/download.h"
+#include "windows/unique_handle.h"
 #include "windows/wide_text.h"
 
 namespace {
@@ -47,6 +53,38 @@ void write_report(const std::string& path, const Result<TransferEnd>& result, co
     report << "total: " << counts.total << "\n";
     report << "largest: " << counts.largest << "\n";
     report << "seconds: " << took.count() << "\n";
+}
+
+// The same handles, status query, reads and writes as download_to_file, one after another.
+Result<TransferEnd> plain_download(const std::string& address, const std::string& destination,
+                                   Counts& counts) {
+    UniqueInternet root = open_internet_root();
+    if (!root) return fail("InternetOpenW failed");
+    UniqueInternet request = open_internet_address(root.get(), address);
+    if (!request) return fail("InternetOpenUrlW failed");
+    DWORD status = 0;
+    DWORD length = sizeof status;
+    if (!HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                        &length, nullptr) ||
+        status != HTTP_STATUS_OK)
+        return fail("no 200 answer");
+    UniqueFile file(CreateFileW(to_wide(destination).c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return fail("CreateFileW failed");
+    const auto buffer = std::make_unique<char[]>(TRANSFER_BUFFER_SIZE);
+    for (;;) {
+        DWORD read = 0;
+        if (!InternetReadFile(request.get(), buffer.get(), TRANSFER_BUFFER_SIZE, &read))
+            return fail("InternetReadFile failed");
+        if (read == 0) return TransferEnd::Complete;
+        DWORD written = 0;
+        if (!WriteFile(file.get(), buffer.get(), read, &written, nullptr) || written != read)
+            return fail("WriteFile failed");
+        ++counts.chunks;
+        counts.total += read;
+        if (read > counts.largest) counts.largest = read;
+    }
 }
 
 int run(int argc, wchar_t** argv) {
@@ -78,6 +116,11 @@ int run(int argc, wchar_t** argv) {
         body.close();
         write_report(report, result, counts, started);
         if (argc > 6) Sleep(static_cast<DWORD>(std::wcstoul(argv[6], nullptr, 10)));
+        return result.ok() ? 0 : 1;
+    }
+    if (mode == "plain") {
+        const Result<TransferEnd> result = plain_download(source, target, counts);
+        write_report(report, result, counts, started);
         return result.ok() ? 0 : 1;
     }
     if (mode == "download") {

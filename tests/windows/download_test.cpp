@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include "windows/error_text.h"
 #include "windows/unique_handle.h"
 #include "windows/wide_text.h"
+#include "../support/blocking_pipe.h"
 
 namespace vantile {
 namespace {
@@ -194,6 +196,72 @@ TEST_F(DownloadToFile, WriteFailureIsReportedInsteadOfStopped) {
     EXPECT_EQ(status.error(),
               "Could not write " + destination + ": " + os_error_text(ERROR_NO_DATA));
     EXPECT_EQ(totals, (std::vector<std::uint64_t>{65536}));
+}
+
+// A local source that stops answering (a share that hangs) is given up on like a stalled
+// download: after the stall limit, or at once for a stop, with the system's own code for each.
+TEST_F(DownloadToFile, ASourceThatHangsIsGivenUpOnAfterTheLimitOrAtAStop) {
+    using Clock = std::chrono::steady_clock;
+    struct Case {
+        const char* name;
+        bool stop;
+        const char* ending;
+    };
+    for (const Case& c : {Case{"stall limit", false, "(os error 1460)"},
+                          Case{"stop request", true, "(os error 1223)"}}) {
+        SCOPED_TRACE(c.name);
+        BlockingPipe pipe;
+        ASSERT_TRUE(pipe.ready()) << GetLastError();
+        const std::string destination = path("hung.zip");
+        const auto started = Clock::now();
+        TransferWait wait{{}, std::chrono::milliseconds{c.stop ? 60000 : 300}};
+        if (c.stop)
+            wait.stop_requested = [&] {
+                return Clock::now() - started > std::chrono::milliseconds{200};
+            };
+        std::vector<std::uint64_t> totals;
+
+        const Result<TransferEnd> result = download_to_file(
+            LocalFile{pipe.path()}, destination,
+            [&](std::uint64_t total) {
+                totals.push_back(total);
+                return true;
+            },
+            wait);
+        const double waited = std::chrono::duration<double>(Clock::now() - started).count();
+
+        ASSERT_FALSE(result.ok());
+        EXPECT_TRUE(result.error().starts_with("Could not read " + pipe.path() + ": "))
+            << result.error();
+        EXPECT_TRUE(result.error().ends_with(c.ending)) << result.error();
+        EXPECT_GE(waited, c.stop ? 0.2 : 0.3);
+        EXPECT_LT(waited, 3.0);
+        EXPECT_TRUE(totals.empty());
+        pipe.let_go();
+    }
+}
+
+TEST_F(DownloadToFile, BytesBeforeTheSourceHangsReachTheFile) {
+    BlockingPipe pipe;
+    ASSERT_TRUE(pipe.ready()) << GetLastError();
+    pipe.write_when_opened("first bytes");
+    const std::string destination = path("partial.zip");
+    std::vector<std::uint64_t> totals;
+
+    const Result<TransferEnd> result = download_to_file(
+        LocalFile{pipe.path()}, destination,
+        [&](std::uint64_t total) {
+            totals.push_back(total);
+            return true;
+        },
+        TransferWait{{}, std::chrono::milliseconds{300}});
+
+    ASSERT_FALSE(result.ok());
+    EXPECT_TRUE(result.error().ends_with("(os error 1460)")) << result.error();
+    EXPECT_EQ(totals, std::vector<std::uint64_t>{11});
+    pipe.let_go();
+    EXPECT_TRUE(pipe.wrote());
+    EXPECT_EQ(read_file(destination), "first bytes");
 }
 
 }  // namespace

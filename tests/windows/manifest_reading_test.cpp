@@ -92,8 +92,9 @@ TEST_F(ManifestReadingTest, AMissingFileOrAFolderDoesNotExist) {
     const std::string folder = make_folder("metadata.json");
     for (const std::string& path :
          {folder_ + "\\missing.json", folder, folder + "\\", folder_ + "\\no\\such\\m.json"}) {
+        SCOPED_TRACE(path);
         Result<std::string> read = read_manifest(LocalFile{path});
-        ASSERT_FALSE(read.ok()) << path;
+        ASSERT_FALSE(read.ok());
         EXPECT_EQ(read.error(), "The manifest " + path + " does not exist.");
     }
 }

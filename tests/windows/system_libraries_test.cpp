@@ -85,13 +85,44 @@ TEST(SystemLibraries, ADllBesideTheProgramIsNotLoaded) {
 TEST(SystemLibraries, BindingHandsEachModuleToTheDelayLoadHelper) {
     ASSERT_TRUE(bind_system_libraries());
     for (const char* name : {"wininet.dll", "bcrypt.dll", "comctl32.dll"}) {
-        EXPECT_NE(GetModuleHandleA(name), nullptr) << name;
+        SCOPED_TRACE(name);
+        EXPECT_NE(GetModuleHandleA(name), nullptr);
     }
     // A delay-imported call now runs through the bound module.
     HINTERNET session =
         InternetOpenW(L"system-libraries-test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     EXPECT_NE(session, nullptr);
     if (session) InternetCloseHandle(session);
+}
+
+// Windows 7 without its 2011 loader update has no SetDefaultDllDirectories: the search cannot be
+// restricted, and the run stops with the message of the build check that such a Windows fails.
+BOOL WINAPI refusing_set_default_dll_directories(DWORD) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+}
+DWORD asked_directories = 0;
+BOOL WINAPI accepting_set_default_dll_directories(DWORD directories) {
+    asked_directories = directories;
+    return TRUE;
+}
+
+TEST(SystemLibraries, TheDllSearchIsRestrictedToSystem32OnlyWhereWindowsCanDoIt) {
+    EXPECT_FALSE(restrict_dll_search(nullptr));
+    EXPECT_FALSE(restrict_dll_search(refusing_set_default_dll_directories));
+    EXPECT_TRUE(restrict_dll_search(accepting_set_default_dll_directories));
+    EXPECT_EQ(asked_directories, DWORD{LOAD_LIBRARY_SEARCH_SYSTEM32});
+    // This Windows (and Wine) has the function, looked up rather than imported.
+    EXPECT_NE(set_default_dll_directories_export(), nullptr);
+}
+
+TEST(SystemLibraries, AnUnrestrictedSearchEndsWithTheBuildChecksMessage) {
+    EXPECT_EQ(unrestricted_dll_search_message(7601),
+              "Vantile needs Windows 10 version 1809 or later, and this computer runs build "
+              "7601. Update Windows, then run the installer again.");
+    EXPECT_EQ(unrestricted_dll_search_message(19045),
+              "Vantile's installer could not make Windows load its DLLs from the System32 folder "
+              "only, so it stops before it loads any.");
 }
 
 }  // namespace

@@ -163,25 +163,52 @@ TEST(TransferThread, FailuresArePassedOnUnchangedAfterTheSourceIsReleased) {
         {give(""), {give("ab"), failing("cut off")}, "cut off", "ab"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
         ScriptedTransfer run;
         Result<TransferEnd> end = run.transfer(c.open, c.reads);
-        ASSERT_FALSE(end.ok()) << c.message;
+        ASSERT_FALSE(end.ok());
         EXPECT_EQ(end.error(), c.message);
         EXPECT_EQ(run.received, c.received);
-        EXPECT_TRUE(run.record->was_released()) << c.message;
+        EXPECT_TRUE(run.record->was_released());
     }
 }
 
-TEST(TransferThread, AConsumerThatSaysStopEndsTheTransferWithoutAnotherRead) {
+TEST(TransferThread, AConsumerThatSaysStopGetsNoFurtherChunk) {
     ScriptedTransfer run;
     run.consumer_answer = false;
-    Result<TransferEnd> end = run.transfer(give(""), {give("ab"), give("cd")});
+    Result<TransferEnd> end = run.transfer(give(""), {give("ab"), give("cd"), give("ef")});
 
     ASSERT_TRUE(end.ok()) << end.error();
     EXPECT_EQ(end.value(), TransferEnd::Stopped);
     EXPECT_EQ(run.received, "ab");
-    EXPECT_EQ(run.record->reads.load(), 1);
+    // At most the one read ahead of the chunk the consumer held.
+    EXPECT_LE(run.record->reads.load(), 2);
     EXPECT_TRUE(run.record->was_released());
+}
+
+TEST(TransferThread, TheNextChunkIsReadWhileTheConsumerHoldsThisOne) {
+    auto record = std::make_shared<SourceRecord>();
+    std::string received;
+    bool read_meanwhile = false;
+    Result<TransferEnd> end = run_transfer_thread(
+        std::make_unique<ScriptedSource>(record, give(""),
+                                         std::vector<Call>{give("ab"), give("cd")}),
+        64,
+        [&](const char* data, std::size_t size) {
+            if (received.empty()) {
+                // The second read starts without the consumer giving this chunk back.
+                const auto until = Clock::now() + std::chrono::seconds{10};
+                while (record->reads.load() < 2 && Clock::now() < until) Sleep(1);
+                read_meanwhile = record->reads.load() >= 2;
+            }
+            received.append(data, size);
+            return true;
+        },
+        {}, stage_and_code);
+
+    ASSERT_TRUE(end.ok()) << end.error();
+    EXPECT_TRUE(read_meanwhile);
+    EXPECT_EQ(received, "abcd");
 }
 
 TEST(TransferThread, SlowChunksEachWithinTheLimitAreWaitedFor) {
@@ -220,6 +247,7 @@ const BlockedCase BLOCKED_CASES[] = {
 
 TEST(TransferThread, AWaitLongerThanTheStallLimitEndsWithTheTimeOutError) {
     for (const BlockedCase& c : BLOCKED_CASES) {
+        SCOPED_TRACE(stage_and_code(c.stage, 0));
         ScriptedTransfer run;
         const auto started = Clock::now();
         Result<TransferEnd> end =
@@ -237,6 +265,7 @@ TEST(TransferThread, AWaitLongerThanTheStallLimitEndsWithTheTimeOutError) {
 
 TEST(TransferThread, AStopRequestEndsAWaitAtOnceWhateverTheLimit) {
     for (const BlockedCase& c : BLOCKED_CASES) {
+        SCOPED_TRACE(stage_and_code(c.stage, 0));
         ScriptedTransfer run;
         const auto started = Clock::now();
         const auto asked_at = started + milliseconds{200};

@@ -135,6 +135,8 @@ class HttpsDownloadTest(HttpsInstallTest):
                 ("ignored by Wine", "30000"),
                 ("InternetSetOptionW", "root", "5", "4"),
                 ("ignored by Wine", "30000"),
+                # INTERNET_OPTION_HTTP_DECODING, TRUE: a compressed answer arrives decoded.
+                ("InternetSetOptionW", "root", "65", "4"),
                 ("InternetOpenUrlW", "root", '"%s", (null), 00000000, 84a80300, 00000000' % address),
                 ("HttpQueryInfoW", "request", "0x20000013"),
                 ("InternetCloseHandle", "request"),
