@@ -8,7 +8,7 @@
 #include "base/text.h"
 #include "windows/environment.h"
 #include "windows/file_system.h"
-#include "windows/portable/file_messages.h"
+#include "flow/file_messages.h"
 #include "windows/wide_text.h"
 
 namespace vantile {

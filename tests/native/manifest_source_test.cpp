@@ -8,12 +8,10 @@
 namespace vantile {
 namespace {
 
-TEST(ManifestSourceConstants, DefaultAddressLiesUnderTheReleaseBase) {
-    EXPECT_EQ(RELEASE_BASE_ADDRESS,
-              "https://releases.mirrowfold.example/s3-mirrowfold-upgrade-3/vantile/");
+TEST(ManifestSourceConstants, DefaultAddressLiesOnTheConfiguredStorageHost) {
     EXPECT_EQ(DEFAULT_MANIFEST_ADDRESS,
-              "https://releases.mirrowfold.example/s3-mirrowfold-upgrade-3/vantile/desktop/"
-              "metadata.json");
+              std::string("https://") + VANTILE_STORAGE_HOST +
+                  "/s3-mirrowfold-upgrade-3/vantile/desktop/metadata.json");
 }
 
 TEST(ManifestSourceFromEnvironment, AbsentOrEmptyMeansTheDefaultAddress) {

@@ -60,7 +60,7 @@ TEST(SelectBuild, ReturnsTheChosenEntryWithItsKey) {
                             text(std::string(64, 'F'))))},
         {"desktop-linux-x64", entry("9.9.9")},
     });
-    Result<ReleaseManifest> build = select_build(document, Architecture::X64);
+    Result<BuildEntry> build = select_build(document, Architecture::X64);
     ASSERT_TRUE(build.ok()) << build.error();
     EXPECT_EQ(build.value().version, "1.4.0-rc.1");
     EXPECT_EQ(build.value().url, "https://x/v.zip");
@@ -127,7 +127,7 @@ TEST(SelectBuild, CandidatesByArchitecture) {
     for (const Case& c : cases) {
         JsonObject members;
         for (const auto& [key, version] : c.entries) members.emplace_back(key, entry(version));
-        Result<ReleaseManifest> build = select_build(object(members), c.architecture);
+        Result<BuildEntry> build = select_build(object(members), c.architecture);
         if (c.chosen) {
             ASSERT_TRUE(build.ok()) << c.name << ": " << build.error();
             EXPECT_EQ(build.value().asset, c.chosen) << c.name;
@@ -174,7 +174,7 @@ TEST(SelectBuild, VersionGrammar) {
                               "\xef\xbc\x91.2.3",
                               "1.2.-3"};
     for (const char* version : usable) {
-        Result<ReleaseManifest> build =
+        Result<BuildEntry> build =
             select_build(object({{"desktop-windows-x64", entry(version)}}), Architecture::X64);
         ASSERT_TRUE(build.ok()) << version;
         EXPECT_EQ(build.value().version, version);
@@ -210,7 +210,7 @@ TEST(SelectBuild, SizeMustBeASignedIntegerLiteral) {
     for (const Case& c : cases) {
         JsonValue document = object(
             {{"desktop-windows-x64", object(with_member(entry_members("1.0.0"), "size", c.size))}});
-        Result<ReleaseManifest> build = select_build(document, Architecture::X64);
+        Result<BuildEntry> build = select_build(document, Architecture::X64);
         if (c.expected) {
             ASSERT_TRUE(build.ok()) << c.name;
             EXPECT_EQ(build.value().size, *c.expected) << c.name;
@@ -238,7 +238,7 @@ TEST(SelectBuild, UnusableEntriesArePassedOverSilently) {
     };
     for (const auto& [name, bad] : unusable) {
         // On arm64 the bad native entry gives way to the x64 one, with no message.
-        Result<ReleaseManifest> build = select_build(
+        Result<BuildEntry> build = select_build(
             object({{"desktop-windows-arm64", bad}, {"desktop-windows-x64", entry("1.0.0")}}),
             Architecture::Arm64);
         ASSERT_TRUE(build.ok()) << name;
@@ -253,7 +253,7 @@ TEST(SelectBuild, UnusableEntriesArePassedOverSilently) {
 
 TEST(SelectBuild, AnyStringQualifiesAsUrlAndDigest) {
     JsonObject members = with_member(entry_members("1.0.0", ""), "sha256", text("not hex"));
-    Result<ReleaseManifest> build =
+    Result<BuildEntry> build =
         select_build(object({{"desktop-windows-x64", object(members)}}), Architecture::X64);
     ASSERT_TRUE(build.ok());
     EXPECT_EQ(build.value().url, "");
@@ -265,7 +265,7 @@ TEST(SelectBuild, RepeatedKeysKeepTheLastOccurrence) {
     members.emplace_back("url", text("https://last/app.zip"));
     JsonValue document =
         object({{"desktop-windows-x64", entry("0.0.1")}, {"desktop-windows-x64", object(members)}});
-    Result<ReleaseManifest> build = select_build(document, Architecture::X64);
+    Result<BuildEntry> build = select_build(document, Architecture::X64);
     ASSERT_TRUE(build.ok());
     EXPECT_EQ(build.value().url, "https://last/app.zip");
     EXPECT_EQ(build.value().version, "1.0.0");
@@ -378,7 +378,7 @@ TEST(ParseAndSelect, SizeLiteralsFromManifestText) {
                                  "\"url\":\"u\",\"sha256\":\"s\",\"size\":" + c.literal + "}}";
         Result<JsonValue> document = parse_manifest_document(text, "m.json");
         ASSERT_TRUE(document.ok()) << c.literal << ": " << document.error();
-        Result<ReleaseManifest> build = select_build(document.value(), Architecture::X64);
+        Result<BuildEntry> build = select_build(document.value(), Architecture::X64);
         if (c.expected) {
             ASSERT_TRUE(build.ok()) << c.literal;
             EXPECT_EQ(build.value().size, *c.expected) << c.literal;
@@ -399,7 +399,7 @@ TEST(ParseAndSelect, ArmComputerWithAnOlderNativeBuildAndDuplicatedUrl) {
     })";
     Result<JsonValue> document = parse_manifest_document(text, "m.json");
     ASSERT_TRUE(document.ok()) << document.error();
-    Result<ReleaseManifest> build = select_build(document.value(), Architecture::Arm64);
+    Result<BuildEntry> build = select_build(document.value(), Architecture::Arm64);
     ASSERT_TRUE(build.ok()) << build.error();
     EXPECT_EQ(build.value().asset, "desktop-windows-x64");
     EXPECT_EQ(build.value().version, "2.0.1");

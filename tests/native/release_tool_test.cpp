@@ -11,7 +11,7 @@
 
 #include "flow/json_reader.h"
 #include "flow/trust_rules.h"
-#include "release_tool/json_text.h"
+#include "flow/json_writer.h"
 #include "release_tool/release_tool.h"
 
 namespace vantile {

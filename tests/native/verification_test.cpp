@@ -8,7 +8,7 @@
 namespace vantile {
 namespace {
 
-const DownloadSource SOURCE = Address{"https://cdn.mirrowfold.example/vantile/desktop/app.zip"};
+const DownloadSource SOURCE = Address{"https://" VANTILE_CDN_HOST "/vantile/desktop/app.zip"};
 // SHA-256 of the empty input, and of "abc".
 const std::string EMPTY_DIGEST = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 const std::string ABC_DIGEST = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
