@@ -48,7 +48,8 @@ Result<ParsedOptions> parse_options(const std::vector<std::string>& arguments, s
         }
         if (equals != std::string::npos) {
             parsed.values[name] = argument.substr(equals + 1);
-        } else if (i + 1 < arguments.size()) {
+        } else if (i + 1 < arguments.size() && !arguments[i + 1].starts_with("--")) {
+            // An option in the value's place means the value was left out.
             parsed.values[name] = arguments[++i];
         } else {
             return fail(fill_template("{} needs a value.", {name}));
@@ -121,6 +122,13 @@ bool asks_for_json(const std::vector<std::string>& arguments) {
 
 Result<ToolRequest> parse_tool_arguments(const std::vector<std::string>& arguments) {
     if (asks_for_help(arguments)) return ToolRequest{HelpRequest{}, false};
+    // --json may come before the command as well.
+    if (!arguments.empty() && arguments.front() == "--json") {
+        Result<ToolRequest> request =
+            parse_tool_arguments(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
+        if (request) request.value().json = true;
+        return request;
+    }
     if (arguments.empty()) return fail("Say what to do: make or check.");
     const std::string& command = arguments.front();
     if (command == "make") return parse_make(arguments);
