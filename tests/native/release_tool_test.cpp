@@ -20,7 +20,6 @@
 #include "flow/json_reader.h"
 #include "flow/json_writer.h"
 #include "flow/sha256.h"
-#include "flow/trust_rules.h"
 #include "release_tool/archive_rules.h"
 #include "release_tool/release_tool.h"
 #include "release_tool/terminal_text.h"
@@ -33,8 +32,8 @@ const std::string ABC = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff6
 const std::string EMPTY = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 // Where archives are published: the CMake-configured storage and CDN locations.
 const std::string STORAGE =
-    std::string(STORAGE_DOWNLOAD_PREFIX) + std::string(DOWNLOAD_PATH_PREFIX);
-const std::string CDN = std::string(CDN_DOWNLOAD_PREFIX) + std::string(DOWNLOAD_PATH_PREFIX);
+    "https://" VANTILE_STORAGE_HOST "/s3-mirrowfold-upgrade-3/vantile/desktop/";
+const std::string CDN = "https://" VANTILE_CDN_HOST "/vantile/desktop/";
 const std::string UNTRUSTED = "https://downloads.example.com/vantile/desktop/";
 
 std::string no_app(const std::string& platform) {
@@ -876,9 +875,8 @@ TEST_F(ReleaseToolTest, MakeRefusesWhatTheInstallerWouldRefuseAndWritesNothing) 
          "The manifest names " + UNTRUSTED +
              "vantile-x64.zip, which is not one of Vantile's downloads." + locations},
         {"trusted host, other folder",
-         {"--version", "1.4.0", "--x64", x64, "--base",
-          std::string(CDN_DOWNLOAD_PREFIX) + "vantile"},
-         "The manifest names " + std::string(CDN_DOWNLOAD_PREFIX) +
+         {"--version", "1.4.0", "--x64", x64, "--base", "https://" VANTILE_CDN_HOST "/vantile"},
+         "The manifest names https://" VANTILE_CDN_HOST "/" +
              "vantile/vantile-x64.zip, which is not one of Vantile's downloads." + locations},
         {"host in capitals",
          {"--version", "1.4.0", "--x64", x64, "--base", "HTTPS://" + STORAGE.substr(8)},

@@ -52,8 +52,9 @@ TEST(ResolveDownloadSource, AcceptsPlainPathsUnderBothLocations) {
     };
     for (const std::string& url : urls) {
         for (const ManifestSource& manifest : {FROM_ADDRESS, FROM_FILE}) {
+            SCOPED_TRACE(url);
             Result<DownloadSource> source = resolve_download_source(url, manifest);
-            ASSERT_TRUE(source.ok()) << url << ": " << source.error();
+            ASSERT_TRUE(source.ok()) << source.error();
             EXPECT_EQ(source.value(), DownloadSource{Address{url}});
         }
     }
@@ -124,9 +125,10 @@ TEST(ResolveDownloadSource, RefusesHostileAddresses) {
         "https://x",
     };
     for (const std::string& url : hostile) {
+        SCOPED_TRACE(url);
         for (const ManifestSource& manifest : {FROM_ADDRESS, FROM_FILE}) {
             Result<DownloadSource> source = resolve_download_source(url, manifest);
-            ASSERT_FALSE(source.ok()) << url;
+            ASSERT_FALSE(source.ok());
             EXPECT_EQ(source.error(), not_ours(url));
         }
     }
@@ -138,8 +140,9 @@ TEST(ResolveDownloadSource, OtherSchemesAreNotTrusted) {
           std::string("file://D:/app.zip"), std::string("file:///etc/passwd"),
           std::string("HTTP://x"), std::string("a://x"), std::string("C://builds/app.zip")}) {
         for (const ManifestSource& manifest : {FROM_ADDRESS, FROM_FILE}) {
+            SCOPED_TRACE(url);
             Result<DownloadSource> source = resolve_download_source(url, manifest);
-            ASSERT_FALSE(source.ok()) << url;
+            ASSERT_FALSE(source.ok());
             EXPECT_EQ(source.error(), std::string("Only https:// addresses are trusted, and ") +
                                           url + " is not one.");
         }
@@ -151,9 +154,10 @@ TEST(ResolveDownloadSource, APathIsRefusedWhenTheManifestCameFromAnAddress) {
          {std::string("builds/app.zip"), std::string("app.zip"), std::string("D:\\app.zip"),
           std::string("\\\\server\\share\\a.zip"), std::string(), std::string("1a://x"),
           std::string("://x"), std::string("https:/x"), " " + CDN + "vantile/desktop/app.zip"}) {
+        SCOPED_TRACE(url);
         Result<DownloadSource> source =
             resolve_download_source(url, Address{"https://example.test/m.json"});
-        ASSERT_FALSE(source.ok()) << url;
+        ASSERT_FALSE(source.ok());
         EXPECT_EQ(source.error(), std::string("The manifest https://example.test/m.json names ") +
                                       url + ", which is not an https:// address.");
     }
@@ -205,10 +209,10 @@ TEST(ResolveDownloadSource, APathIsResolvedNextToAManifestFile) {
         {"\\\\.\\D:\\test\\m.json", "\\b\\app.zip", "\\\\.\\D:\\b\\app.zip"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.manifest + std::string(" + ") + c.url);
         Result<DownloadSource> source = resolve_download_source(c.url, LocalFile{c.manifest});
-        ASSERT_TRUE(source.ok()) << c.manifest << " + " << c.url << ": " << source.error();
-        EXPECT_EQ(source.value(), DownloadSource{LocalFile{c.path}})
-            << c.manifest << " + " << c.url;
+        ASSERT_TRUE(source.ok()) << source.error();
+        EXPECT_EQ(source.value(), DownloadSource{LocalFile{c.path}});
     }
 }
 
@@ -218,7 +222,8 @@ TEST(CheckSha256Text, AcceptsExactly64HexadecimalDigits) {
     for (const std::string& text :
          {std::string(64, 'a'), std::string(64, 'F'), std::string(64, '0'),
           std::string("0123456789abcdefABCDEF") + std::string(42, '9')}) {
-        EXPECT_TRUE(check_sha256_text(text, address).ok()) << text;
+        SCOPED_TRACE(text);
+        EXPECT_TRUE(check_sha256_text(text, address).ok());
     }
     const std::string refused[] = {
         "",
@@ -233,8 +238,9 @@ TEST(CheckSha256Text, AcceptsExactly64HexadecimalDigits) {
         std::string(32, 'a') + "-" + std::string(31, 'a'),
     };
     for (const std::string& text : refused) {
+        SCOPED_TRACE(text);
         Status address_check = check_sha256_text(text, address);
-        ASSERT_FALSE(address_check.ok()) << text;
+        ASSERT_FALSE(address_check.ok());
         EXPECT_EQ(address_check.error(),
                   "The manifest gives no valid SHA-256 for " + CDN + "vantile/desktop/app.zip.");
         EXPECT_EQ(check_sha256_text(text, file).error(),

@@ -58,10 +58,11 @@ TEST(VerifyDownload, SizeMismatchesAreReportedBeforeTheDigest) {
         {(std::uint64_t{1} << 63) + 1, max, "9223372036854775809", "9223372036854775807"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.count_text);
         // Even a matching digest does not help, and a wrong one is not mentioned.
         for (const std::string& digest : {ABC_DIGEST, std::string(), EMPTY_DIGEST}) {
             Status verified = verify_download(SOURCE, c.byte_count, digest, c.size, ABC_DIGEST);
-            ASSERT_FALSE(verified.ok()) << c.count_text;
+            ASSERT_FALSE(verified.ok());
             EXPECT_EQ(verified.error(),
                       size_message(source_text(SOURCE), c.count_text, c.size_text));
         }
