@@ -876,8 +876,9 @@ TEST_F(ReleaseToolTest, MakeRefusesWhatTheInstallerWouldRefuseAndWritesNothing) 
              "vantile-x64.zip, which is not one of Vantile's downloads." + locations},
         {"trusted host, other folder",
          {"--version", "1.4.0", "--x64", x64, "--base", "https://" VANTILE_CDN_HOST "/vantile"},
-         "The manifest names https://" VANTILE_CDN_HOST "/" +
-             "vantile/vantile-x64.zip, which is not one of Vantile's downloads." + locations},
+         "The manifest names https://" VANTILE_CDN_HOST
+         "/vantile/vantile-x64.zip, which is not one of Vantile's downloads." +
+             locations},
         {"host in capitals",
          {"--version", "1.4.0", "--x64", x64, "--base", "HTTPS://" + STORAGE.substr(8)},
          "The manifest names HTTPS://" + STORAGE.substr(8) +
