@@ -170,6 +170,31 @@ class PublishedReleaseTest(ReleaseToolTestCase):
         self.assertFalse(self.record.exists(), "the app's installer ran")
 
 
+class OutputSafetyTest(ReleaseToolTestCase):
+    def test_make_replaces_a_manifest_whole_and_never_writes_over_an_archive(self):
+        folder = self.work / "offline"
+        archive = zip_with_app(folder / "vantile-1.4.0-x64.zip", "x64")
+        manifest = folder / "metadata.json"
+        manifest.write_text("the old manifest", encoding="utf-8")
+        for version in ("1.4.0", "1.4.1"):
+            code, _, err = run_tool("make", "--local", "--version", version, "--x64", win(archive),
+                                    "--out", win(manifest))
+            self.assertEqual(code, 0, err)
+            self.assertEqual(json.loads(manifest.read_text(encoding="utf-8"))
+                             ["desktop-windows-x64"]["version"], version)
+        self.assertEqual(sorted(p.name for p in folder.iterdir()),
+                         ["metadata.json", "vantile-1.4.0-x64.zip"])
+
+        before = archive.read_bytes()
+        spelled_otherwise = win(folder) + "\\.\\VANTILE-1.4.0-X64.ZIP"
+        code, lines, err = run_tool("make", "--local", "--version", "1.4.0", "--x64", win(archive),
+                                    "--out", spelled_otherwise)
+        self.assertEqual(code, 2, lines)
+        self.assertEqual(err.strip(), "vantile-release: --out %s is the archive %s: the manifest "
+                         "would replace it." % (spelled_otherwise, win(archive)))
+        self.assertEqual(archive.read_bytes(), before)
+
+
 class OfflineFolderTest(ReleaseToolTestCase):
     def test_an_offline_folder_copied_to_a_path_with_spaces_installs(self):
         built = self.work / "built"
