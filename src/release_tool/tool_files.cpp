@@ -155,6 +155,8 @@ std::string file_name_of(const std::string& path) {
 }
 
 std::string file_in_folder(const std::string& folder, std::string_view name) {
+    // "--files ." names the file as it is, with no "./" of the tool's own.
+    if (folder == ".") return std::string(name);
     return as_utf8(as_path(folder) / as_path(name));
 }
 
