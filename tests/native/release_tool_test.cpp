@@ -605,6 +605,29 @@ TEST_F(ReleaseToolTest, CheckReadsOfflinePathsWithWindowsRules) {
     }
 }
 
+// Relative paths are named as given: the installer's path for a local archive, the name for
+// one found with "--files .", never with a "./" of the tool's own.
+TEST_F(ReleaseToolTest, RelativePathsAreNamedAsTheInstallerWouldOpenThem) {
+    write_zip(path("offline/builds/app.zip"), APP);
+    write_zip(path("app-x64.zip"), APP);
+    const auto [size, sha256] = size_and_digest(path("app-x64.zip"));
+    write("offline/metadata.json",
+          R"({"desktop-windows-x64": )" + entry("1.4.0", "builds\\app.zip", size, sha256) + "}");
+    write("metadata.json", R"({"desktop-windows-x64": )" +
+                               entry("1.4.0", STORAGE + "app-x64.zip", size, sha256) + "}");
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir_);
+    const ToolRun local = run({"check", "offline/metadata.json"});
+    const ToolRun published = run({"check", "metadata.json", "--files", "."});
+    std::filesystem::current_path(previous);
+    ASSERT_GE(local.lines.size(), 4u);
+    EXPECT_EQ(local.lines[2], "x64: offline\\builds\\app.zip has that size and SHA-256");
+    EXPECT_EQ(local.lines[3], "x64: offline\\builds\\app.zip unpacks with Vantile.exe at its top");
+    ASSERT_GE(published.lines.size(), 4u);
+    EXPECT_EQ(published.lines[2], "x64: app-x64.zip has that size and SHA-256");
+    EXPECT_EQ(published.code, 0);
+}
+
 // Pipes and devices are never read: a manifest naming one ends at once. Run in a child
 // process that an alarm ends, so that a hang fails the test instead of stopping it.
 TEST_F(ReleaseToolTest, SpecialFilesNeverHang) {
