@@ -1,17 +1,24 @@
 # vantile-release: makes and checks release manifests with the installer's own rules. It is
-# built natively (SHA-256 through OpenSSL) and for Windows (SHA-256 through CNG), and nothing
-# includes it.
+# built natively (SHA-256 through OpenSSL, archives read with libarchive) and for Windows
+# (SHA-256 through CNG, archives unpacked by the installer's own steps), and nothing includes it.
 if(VANTILE_FUZZ OR VANTILE_BENCH)
   return()
 endif()
 
 file(GLOB RELEASE_TOOL_SOURCES CONFIGURE_DEPENDS src/release_tool/*.cpp)
 list(REMOVE_ITEM RELEASE_TOOL_SOURCES ${CMAKE_SOURCE_DIR}/src/release_tool/main.cpp)
+# What differs between the two hosts lives in one file each.
+if(WIN32)
+  list(REMOVE_ITEM RELEASE_TOOL_SOURCES ${CMAKE_SOURCE_DIR}/src/release_tool/host_posix.cpp)
+else()
+  list(REMOVE_ITEM RELEASE_TOOL_SOURCES ${CMAKE_SOURCE_DIR}/src/release_tool/host_windows.cpp)
+endif()
 add_library(vantile_release_tool STATIC ${RELEASE_TOOL_SOURCES})
 if(WIN32)
   target_link_libraries(vantile_release_tool PUBLIC vantile_windows)
 else()
-  target_link_libraries(vantile_release_tool PUBLIC vantile_native)
+  find_package(LibArchive REQUIRED)
+  target_link_libraries(vantile_release_tool PUBLIC vantile_native LibArchive::LibArchive)
 endif()
 
 # A console program: its verdicts are read in a terminal or by scripts.

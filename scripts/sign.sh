@@ -8,11 +8,19 @@
 #
 # The certificate and its key come from the PKCS#12 file, which must lie outside the
 # repository (or in a folder git ignores, such as build/): no key is ever committed. The
-# password reaches osslsigncode through a pipe, never on its command line. The RFC 3161
-# time-stamp server is optional; with it, the signature stays valid after the certificate
-# expires. Without an output name the file is signed in place. Prints the signed file's SHA-256.
+# password leaves the environment at once and reaches osslsigncode through one pipe, never on
+# a command line nor in any command's environment. The RFC 3161 time-stamp server is optional;
+# with it, the signature stays valid after the certificate expires. Without an output name the
+# file is signed in place; either way the result is written beside the output and renamed over
+# it only when complete, so a full disk never leaves a truncated program. Prints the signed
+# file's SHA-256.
 set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# Kept in a shell variable only: no command started from here sees it in its environment.
+password="${VANTILE_SIGN_PASSWORD-}"
+password_given="${VANTILE_SIGN_PASSWORD+set}"
+unset VANTILE_SIGN_PASSWORD
+# Links resolved, as for the key below, so a checkout reached through a link is still found.
+root="$(realpath "$(dirname "${BASH_SOURCE[0]}")/..")"
 
 fail() {
   echo "sign.sh: $*" >&2
@@ -28,7 +36,7 @@ command -v osslsigncode >/dev/null || fail "osslsigncode is not installed (scrip
 pkcs12="${VANTILE_SIGN_PKCS12:-}"
 [ -n "$pkcs12" ] || fail "VANTILE_SIGN_PKCS12 must name the PKCS#12 file with the certificate and key"
 [ -f "$pkcs12" ] || fail "$pkcs12 does not exist"
-[ -n "${VANTILE_SIGN_PASSWORD+set}" ] || fail "VANTILE_SIGN_PASSWORD must hold the PKCS#12 file's password"
+[ -n "$password_given" ] || fail "VANTILE_SIGN_PASSWORD must hold the PKCS#12 file's password"
 
 # A key inside the working tree must at least be one that git ignores.
 key_path="$(realpath "$pkcs12")"
@@ -45,16 +53,19 @@ if [ -n "${VANTILE_SIGN_TIMESTAMP_URL:-}" ]; then
   timestamp=(-ts "$VANTILE_SIGN_TIMESTAMP_URL")
 fi
 
-# osslsigncode writes a new file; the result replaces the output only once it is complete.
-work="$(mktemp -d)"
+# osslsigncode writes into a folder beside the output; the rename within that file system
+# replaces the output only once the signed file is complete.
+work="$(mktemp -d "$(dirname "$output")/.vantile-signing-XXXXXX")"
 trap 'rm -rf "$work"' EXIT
-osslsigncode sign -pkcs12 "$pkcs12" -readpass <(printf '%s' "$VANTILE_SIGN_PASSWORD") \
+# printf is a shell builtin: the password goes into the pipe without starting a command.
+osslsigncode sign -pkcs12 "$pkcs12" -readpass <(printf '%s' "$password") \
   -h sha256 -n "Vantile installer" "${timestamp[@]}" \
   -in "$input" -out "$work/signed.exe" >"$work/osslsigncode.log" 2>&1 || {
   cat "$work/osslsigncode.log" >&2
   fail "signing $input failed"
 }
-cp "$work/signed.exe" "$output"
+chmod --reference="$input" "$work/signed.exe"
+mv -f "$work/signed.exe" "$output"
 echo "Signed $output"
 echo "SHA-256 of the signed file:"
 sha256sum "$output"

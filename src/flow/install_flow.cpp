@@ -6,8 +6,8 @@
 #include <variant>
 
 #include "base/text.h"
+#include "flow/download_plan.h"
 #include "flow/release_manifest.h"
-#include "flow/trust_rules.h"
 
 namespace vantile {
 namespace {
@@ -134,28 +134,23 @@ class Attempt {
         if (!bytes) return failed(bytes.error());
         Result<JsonValue> document = parse_manifest_document(bytes.value(), source_text(source_));
         if (!document) return failed(document.error());
-        Result<ReleaseManifest> chosen = select_build(document.value(), architecture);
+        Result<BuildEntry> chosen = select_build(document.value(), architecture);
         if (!chosen) return failed(chosen.error());
-        const ReleaseManifest& build = chosen.value();
+        const BuildEntry& build = chosen.value();
         sink_.log_line(fill_template("Installing the Vantile desktop app {} for {} ({})",
                                      {build.version, platform_key(architecture), build.asset}));
 
         if (!begin(InstallStep::Downloading)) return Cancelled{};
-        Result<DownloadSource> download = resolve_download_source(build.url, source_);
-        if (!download) return failed(download.error());
-        if (Status digest_text = check_sha256_text(build.sha256, download.value()); !digest_text)
-            return failed(digest_text.error());
+        Result<DownloadPlan> plan = plan_download(build, source_);
+        if (!plan) return failed(plan.error());
         Result<std::string> staging = operations_.create_staging_folder();
         if (!staging) return failed(staging.error());
         // Moved, not copied: a folder that exists is always recorded for removal.
         staging_folder_ = std::move(staging.value());
         const std::string archive_path = join_path(*staging_folder_, ARCHIVE_FILE_NAME);
-        Result<FileDigest> digest =
-            download_with_retries(download.value(), archive_path, build.size);
+        Result<FileDigest> digest = download_with_retries(plan.value(), archive_path);
         if (!digest) return failed(digest.error());
-        if (Status verified = verify_download(download.value(), digest.value().byte_count,
-                                              digest.value().digest, build.size, build.sha256);
-            !verified)
+        if (Status verified = verify_download(plan.value(), digest.value()); !verified)
             return failed(verified.error());
 
         if (!begin(InstallStep::Unpacking)) return Cancelled{};
@@ -186,12 +181,11 @@ class Attempt {
 
     // The size and digest of the downloaded file to verify, or the message of the try that
     // ended the download (a cancelled one included).
-    Result<FileDigest> download_with_retries(const DownloadSource& download,
-                                             const std::string& archive_path,
-                                             std::int64_t manifest_size) {
+    Result<FileDigest> download_with_retries(const DownloadPlan& plan,
+                                             const std::string& archive_path) {
+        const DownloadSource& download = plan.source;
         const unsigned limit = try_limit(download);
-        const std::uint64_t expected =
-            manifest_size < 0 ? 0 : static_cast<std::uint64_t>(manifest_size);
+        const std::uint64_t expected = plan.size < 0 ? 0 : static_cast<std::uint64_t>(plan.size);
         for (unsigned try_number = 1;; ++try_number) {
             std::uint64_t received = 0;
             std::optional<std::uint64_t> overrun;

@@ -12,11 +12,13 @@
 
 namespace vantile {
 
-// VANTILE_STORAGE_HOST and VANTILE_CDN_HOST are fixed into the build by CMake.
-inline constexpr std::string_view RELEASE_BASE_ADDRESS =
-    "https://" VANTILE_STORAGE_HOST "/s3-mirrowfold-upgrade-3/vantile/";
+// VANTILE_STORAGE_HOST and VANTILE_CDN_HOST are fixed into the build by CMake. The storage
+// root and the desktop folder are macros so that the addresses below are put together from
+// them at compile time, each written once.
+#define VANTILE_STORAGE_ROOT "https://" VANTILE_STORAGE_HOST "/s3-mirrowfold-upgrade-3/"
+#define VANTILE_DESKTOP_FOLDER "vantile/desktop/"
 inline constexpr std::string_view DEFAULT_MANIFEST_ADDRESS =
-    "https://" VANTILE_STORAGE_HOST "/s3-mirrowfold-upgrade-3/vantile/desktop/metadata.json";
+    VANTILE_STORAGE_ROOT VANTILE_DESKTOP_FOLDER "metadata.json";
 inline constexpr std::size_t MANIFEST_SIZE_LIMIT = 1048576;
 
 // value: VANTILE_INSTALL_MANIFEST, absent when unset or not valid Unicode.

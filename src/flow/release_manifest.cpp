@@ -12,9 +12,7 @@ namespace vantile {
 
 namespace {
 
-constexpr std::string_view X64_KEY = "desktop-windows-x64";
-constexpr std::string_view ARM64_KEY = "desktop-windows-arm64";
-
+// The manifest format bounds each version number to a signed 32-bit integer (2^31 - 1).
 constexpr std::uint32_t VERSION_NUMBER_MAX = 2147483647;
 
 bool is_ascii_alphanumeric(char c) {
@@ -45,16 +43,6 @@ bool is_valid_prerelease(std::string_view text) {
     }
 }
 
-// The member with this exact key; the last one when a key is repeated.
-const JsonValue* member(const JsonValue& value, std::string_view key) {
-    const JsonObject* object = value.as_object();
-    if (!object) return nullptr;
-    const JsonValue* found = nullptr;
-    for (const auto& [name, child] : *object)
-        if (name == key) found = &child;
-    return found;
-}
-
 // Only an integer literal in the signed 64-bit range qualifies. A double means a
 // fraction, an exponent, a value beyond 64 bits or minus zero; a signed zero can only
 // come from minus zero as well.
@@ -79,13 +67,13 @@ ExaminedEntry examine_entry(const JsonValue& document, std::string_view key) {
         examined.member = member;
         return examined;
     };
-    const JsonValue* entry = member(document, key);
+    const JsonValue* entry = document.find(key);
     if (!entry) return passed_over(EntryFault::Absent);
     if (!entry->is_object()) return passed_over(EntryFault::NotAnObject);
-    const JsonValue* size = member(*entry, "size");
-    const JsonValue* version = member(*entry, "version");
-    const JsonValue* url = member(*entry, "url");
-    const JsonValue* sha256 = member(*entry, "sha256");
+    const JsonValue* size = entry->find("size");
+    const JsonValue* version = entry->find("version");
+    const JsonValue* url = entry->find("url");
+    const JsonValue* sha256 = entry->find("sha256");
     if (!size) return passed_over(EntryFault::MissingMember, "size");
     if (!version) return passed_over(EntryFault::MissingMember, "version");
     if (!url) return passed_over(EntryFault::MissingMember, "url");
@@ -97,8 +85,8 @@ ExaminedEntry examine_entry(const JsonValue& document, std::string_view key) {
     if (!size_bytes) return passed_over(EntryFault::SizeNotInteger, "size");
     std::optional<VersionNumbers> numbers = parse_version(*version->as_string());
     if (!numbers) return passed_over(EntryFault::VersionUnusable, "version");
-    examined.build = ReleaseManifest{*version->as_string(), *url->as_string(), *sha256->as_string(),
-                                     std::string(key), *size_bytes};
+    examined.build = BuildEntry{*version->as_string(), *url->as_string(), *sha256->as_string(),
+                                std::string(key), *size_bytes};
     examined.numbers = *numbers;
     return examined;
 }
@@ -135,8 +123,9 @@ std::optional<VersionNumbers> parse_version(std::string_view text) {
 
 BuildChoice choose_build(const JsonValue& document, Architecture architecture) {
     // An arm64 computer prefers its native build and falls back to a strictly newer x64 one.
-    static constexpr std::array<std::string_view, 1> x64_candidates{X64_KEY};
-    static constexpr std::array<std::string_view, 2> arm64_candidates{ARM64_KEY, X64_KEY};
+    static constexpr std::array<std::string_view, 1> x64_candidates{X64_ASSET_KEY};
+    static constexpr std::array<std::string_view, 2> arm64_candidates{ARM64_ASSET_KEY,
+                                                                      X64_ASSET_KEY};
     const std::span<const std::string_view> candidates =
         architecture == Architecture::Arm64 ? std::span<const std::string_view>(arm64_candidates)
                                             : std::span<const std::string_view>(x64_candidates);
@@ -159,7 +148,7 @@ std::string no_build_message(Architecture architecture) {
         {platform_key(architecture)});
 }
 
-Result<ReleaseManifest> select_build(const JsonValue& document, Architecture architecture) {
+Result<BuildEntry> select_build(const JsonValue& document, Architecture architecture) {
     BuildChoice choice = choose_build(document, architecture);
     if (!choice.chosen) return fail(no_build_message(architecture));
     return std::move(*choice.candidates[*choice.chosen].build);

@@ -14,7 +14,12 @@
 
 namespace vantile {
 
-struct ReleaseManifest {
+// The asset keys of the two builds, as the manifest names them.
+inline constexpr std::string_view X64_ASSET_KEY = "desktop-windows-x64";
+inline constexpr std::string_view ARM64_ASSET_KEY = "desktop-windows-arm64";
+
+// One build entry of the manifest, usable as it stands.
+struct BuildEntry {
     std::string version;
     std::string url;
     std::string sha256;
@@ -25,7 +30,7 @@ struct ReleaseManifest {
 // The manifest bytes as a document, or "The manifest {} is not valid JSON: {}".
 Result<JsonValue> parse_manifest_document(std::string_view bytes, std::string_view source_text);
 
-Result<ReleaseManifest> select_build(const JsonValue& document, Architecture architecture);
+Result<BuildEntry> select_build(const JsonValue& document, Architecture architecture);
 
 // "The desktop manifest has no Vantile desktop app for this computer ({}) yet."
 std::string no_build_message(Architecture architecture);
@@ -57,8 +62,8 @@ enum class EntryFault {
 struct ExaminedEntry {
     std::string_view key;
     EntryFault fault = EntryFault::None;
-    std::string_view member;               // the member at fault: MissingMember, NotAString
-    std::optional<ReleaseManifest> build;  // when the entry is usable
+    std::string_view member;          // the member at fault: MissingMember, NotAString
+    std::optional<BuildEntry> build;  // when the entry is usable
     VersionNumbers numbers;
 };
 

@@ -9,10 +9,10 @@
 
 namespace vantile {
 
-inline constexpr std::string_view STORAGE_DOWNLOAD_PREFIX =
-    "https://" VANTILE_STORAGE_HOST "/s3-mirrowfold-upgrade-3/";
+// The two trusted locations; each download's path then starts with DOWNLOAD_PATH_PREFIX.
+inline constexpr std::string_view STORAGE_DOWNLOAD_PREFIX = VANTILE_STORAGE_ROOT;
 inline constexpr std::string_view CDN_DOWNLOAD_PREFIX = "https://" VANTILE_CDN_HOST "/";
-inline constexpr std::string_view DOWNLOAD_PATH_PREFIX = "vantile/desktop/";
+inline constexpr std::string_view DOWNLOAD_PATH_PREFIX = VANTILE_DESKTOP_FOLDER;
 
 Result<DownloadSource> resolve_download_source(const std::string& url,
                                                const ManifestSource& manifest_source);

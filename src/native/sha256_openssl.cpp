@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "windows/portable/sha256.h"
+#include "flow/sha256.h"
 
 namespace vantile {
 namespace {

@@ -3,8 +3,8 @@
 #include <compare>
 
 #include "base/text.h"
-#include "flow/manifest_source.h"
-#include "flow/trust_rules.h"
+#include "flow/windows_paths.h"
+#include "release_tool/tool_files.h"
 
 namespace vantile {
 namespace {
@@ -97,12 +97,17 @@ std::string choice_reason(const BuildChoice& choice, const JsonValue& document,
     return reasons;
 }
 
+// The file name after an address's last slash: where --files finds a published archive.
+std::string_view file_name_of_address(std::string_view url) {
+    return url.substr(url.rfind('/') + 1);
+}
+
 class ComputerJudgement {
   public:
     explicit ComputerJudgement(Architecture architecture) { verdict_.architecture = architecture; }
 
     ComputerVerdict judge(const JsonValue& document, const ManifestSource& source,
-                          const std::optional<ArchiveFiles>& files) {
+                          const std::optional<ArchiveAccess>& access) {
         const Architecture architecture = verdict_.architecture;
         const BuildChoice choice = choose_build(document, architecture);
         if (!choice.chosen) {
@@ -116,32 +121,28 @@ class ComputerJudgement {
             return verdict_;
         }
 
-        const ReleaseManifest& build = *choice.candidates[*choice.chosen].build;
+        const BuildEntry& build = *choice.candidates[*choice.chosen].build;
         verdict_.chosen = build;
         say(fill_template("chooses {} {}, {}", {build.asset, build.version,
                                                 choice_reason(choice, document, architecture)}));
 
-        Result<DownloadSource> download = resolve_download_source(build.url, source);
-        if (!download) return fails(download.error());
-        if (Status digest_text = check_sha256_text(build.sha256, download.value()); !digest_text)
-            return fails(digest_text.error());
-        verdict_.download = download.value();
-        say(fill_template(
-            is_address(download.value()) ? "downloads {} ({} bytes, SHA-256 {})"
-                                         : "copies the local file {} ({} bytes, SHA-256 {})",
-            {source_text(download.value()), std::to_string(build.size), build.sha256}));
-        if (!files) return verdict_;
-
-        const std::string archive = files->path_of(archive_name_in_folder(build.url));
-        verdict_.archive = archive;
-        Result<FileDigest> digest = files->hash(archive);
-        if (!digest) return fails(digest.error());
-        if (Status verified = verify_download(download.value(), digest.value().byte_count,
-                                              digest.value().digest, build.size, build.sha256);
-            !verified)
-            return fails(verified.error());
-        say(fill_template("{} has that size and SHA-256", {archive}));
-        return verdict_;
+        Result<DownloadPlan> plan = plan_download(build, source);
+        if (!plan) return fails(plan.error());
+        verdict_.download = plan.value().source;
+        const std::string& installer_path = source_text(plan.value().source);
+        say(fill_template(is_address(plan.value().source)
+                              ? "downloads {} ({} bytes, SHA-256 {})"
+                              : "copies the local file {} ({} bytes, SHA-256 {})",
+                          {installer_path, std::to_string(build.size), build.sha256}));
+        if (!is_address(plan.value().source) && leaves_its_folder(build.url)) {
+            verdict_.warnings.push_back(fill_template(
+                "{} lies outside the manifest's folder: an offline folder is copied whole, and "
+                "this archive would be left behind",
+                {build.url}));
+            say("warning: " + verdict_.warnings.back());
+        }
+        if (!access) return verdict_;
+        return judge_archive_at_hand(plan.value(), *access);
     }
 
     ComputerVerdict fails(const std::string& message) {
@@ -151,6 +152,44 @@ class ComputerJudgement {
     }
 
   private:
+    // A published archive is looked for under --files; a local one where the installer opens
+    // it, named as the installer names it.
+    ComputerVerdict judge_archive_at_hand(const DownloadPlan& plan, const ArchiveAccess& access) {
+        const std::string& installer_path = source_text(plan.source);
+        std::string path;
+        std::string named;
+        if (is_address(plan.source)) {
+            if (!access.files_folder) return verdict_;
+            path = file_in_folder(*access.files_folder, file_name_of_address(installer_path));
+            named = path;
+        } else {
+            std::optional<std::string> here = access.host_path(installer_path);
+            if (!here) {
+                verdict_.unchecked = fill_template(
+                    "{} cannot be checked on this computer: only Windows reaches a drive or a "
+                    "network share",
+                    {installer_path});
+                say(*verdict_.unchecked);
+                return verdict_;
+            }
+            path = *here;
+            named = installer_path;
+        }
+        verdict_.archive = named;
+        Result<FileDigest> digest = access.hash(path, named, plan.size);
+        if (!digest) return fails(digest.error());
+        if (Status verified = verify_download(plan, digest.value()); !verified)
+            return fails(verified.error());
+        say(fill_template("{} has that size and SHA-256", {named}));
+
+        const UnpackVerdict unpacked = access.judge_unpacking(path, named);
+        if (unpacked.failure) fails(*unpacked.failure);
+        for (const std::string& reason : unpacked.reasons) say(reason);
+        if (!unpacked.failure)
+            say(fill_template("{} unpacks with Vantile.exe at its top", {named}));
+        return verdict_;
+    }
+
     void say(const std::string& text) {
         verdict_.lines.push_back(std::string(computer_name(verdict_.architecture)) + ": " + text);
     }
@@ -164,22 +203,26 @@ std::string_view computer_name(Architecture architecture) {
     return architecture == Architecture::Arm64 ? "arm64" : "x64";
 }
 
-std::string_view archive_name_in_folder(std::string_view url) {
-    if (!starts_with_https(url)) return url;
-    return url.substr(url.rfind('/') + 1);
-}
-
 bool ManifestVerdict::installs_everywhere() const {
     for (const ComputerVerdict& computer : computers)
         if (!computer.installs()) return false;
     return !computers.empty();
 }
 
+bool ManifestVerdict::checked_everything() const {
+    for (const ComputerVerdict& computer : computers)
+        if (computer.unchecked) return false;
+    return true;
+}
+
 std::string ManifestVerdict::summary() const {
     std::vector<std::string_view> installing;
     for (const ComputerVerdict& computer : computers)
         if (computer.installs()) installing.push_back(computer_name(computer.architecture));
-    if (installs_everywhere()) return "Both kinds of computer would install.";
+    if (installs_everywhere())
+        return checked_everything()
+                   ? "Both kinds of computer would install."
+                   : "Both kinds of computer would install, as far as this computer can check.";
     if (installing.empty()) return "Neither kind of computer would install.";
     return fill_template("Only {} computers would install.", {installing.front()});
 }
@@ -193,14 +236,14 @@ std::vector<std::string> ManifestVerdict::lines() const {
 }
 
 ManifestVerdict check_manifest(const Result<std::string>& bytes, const ManifestSource& source,
-                               const std::optional<ArchiveFiles>& files) {
+                               const std::optional<ArchiveAccess>& access) {
     ManifestVerdict verdict;
     verdict.manifest = source_text(source);
     Result<JsonValue> document = bytes ? parse_manifest_document(bytes.value(), source_text(source))
                                        : Result<JsonValue>(fail(bytes.error()));
     for (Architecture architecture : COMPUTERS) {
         ComputerJudgement judgement(architecture);
-        verdict.computers.push_back(document ? judgement.judge(document.value(), source, files)
+        verdict.computers.push_back(document ? judgement.judge(document.value(), source, access)
                                              : judgement.fails(document.error()));
     }
     return verdict;

@@ -1,6 +1,7 @@
 #pragma once
 // What the installer would do with a release manifest on an x64 and on an arm64 computer,
-// and why, worked out with the installer's own rules.
+// and why, worked out with the installer's own rules, to the end: the trust rules, the size
+// and SHA-256 of the archive, and what unpacking it gives.
 #include <functional>
 #include <optional>
 #include <string>
@@ -9,25 +10,37 @@
 
 #include "base/result.h"
 #include "flow/computer_facts.h"
+#include "flow/download_plan.h"
 #include "flow/release_manifest.h"
 #include "flow/sources.h"
-#include "flow/verification.h"
+#include "release_tool/archive_rules.h"
 
 namespace vantile {
 
-// Where --files finds the archive of a build, and how it is hashed.
-struct ArchiveFiles {
-    std::function<std::string(std::string_view name)> path_of;
-    std::function<Result<FileDigest>(const std::string& path)> hash;
+// How check reaches the archives on this computer.
+struct ArchiveAccess {
+    // --files: the folder that holds each published archive under its address's file name.
+    std::optional<std::string> files_folder;
+    // Where this computer opens what the installer opens under a path (a local manifest's
+    // archive); nothing when only Windows can.
+    std::function<std::optional<std::string>(std::string_view installer_path)> host_path;
+    // The archive's size and SHA-256 ("Could not read {}: {}" naming the second path).
+    std::function<Result<FileDigest>(const std::string& path, std::string_view named,
+                                     std::int64_t expected_size)>
+        hash;
+    // What unpacking the archive gives on the installer's computer.
+    std::function<UnpackVerdict(const std::string& path, std::string_view named)> judge_unpacking;
 };
 
 struct ComputerVerdict {
     Architecture architecture = Architecture::X64;
-    std::optional<ReleaseManifest> chosen;
+    std::optional<BuildEntry> chosen;
     std::optional<DownloadSource> download;  // once the trust rules accepted the build
     std::optional<std::string> archive;      // the file compared with the build
     std::optional<std::string> failure;      // the installer's own message when it would fail
-    std::vector<std::string> lines;          // for people, each beginning "x64: " or "arm64: "
+    std::optional<std::string> unchecked;    // why the archive could not be checked here
+    std::vector<std::string> warnings;
+    std::vector<std::string> lines;  // for people, each beginning "x64: " or "arm64: "
 
     bool installs() const { return chosen.has_value() && !failure.has_value(); }
 };
@@ -37,6 +50,8 @@ struct ManifestVerdict {
     std::vector<ComputerVerdict> computers;  // x64, then arm64
 
     bool installs_everywhere() const;
+    // Some archive could not be checked on this computer (only Windows reaches it).
+    bool checked_everything() const;
     std::string summary() const;
     // Each computer's lines, then the summary.
     std::vector<std::string> lines() const;
@@ -46,12 +61,9 @@ struct ManifestVerdict {
 std::string_view computer_name(Architecture architecture);
 
 // `bytes` is the manifest as read, or the installer's message for why it could not be read;
-// `source` is where the installer would have read it from.
+// `source` is where the installer would have read it from. Without `access` the archives are
+// not looked at.
 ManifestVerdict check_manifest(const Result<std::string>& bytes, const ManifestSource& source,
-                               const std::optional<ArchiveFiles>& files);
-
-// Where --files looks for a build's archive inside its folder: an address's file name (after
-// its last slash), or a local manifest's path beside the manifest as it stands.
-std::string_view archive_name_in_folder(std::string_view url);
+                               const std::optional<ArchiveAccess>& access);
 
 }  // namespace vantile

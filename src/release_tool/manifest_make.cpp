@@ -6,14 +6,12 @@
 #include "base/text.h"
 #include "flow/manifest_source.h"
 #include "flow/trust_rules.h"
-#include "release_tool/json_text.h"
+#include "flow/windows_paths.h"
+#include "flow/json_writer.h"
 #include "release_tool/tool_files.h"
 
 namespace vantile {
 namespace {
-
-constexpr std::string_view X64_KEY = "desktop-windows-x64";
-constexpr std::string_view ARM64_KEY = "desktop-windows-arm64";
 
 struct Archive {
     std::string_view key;
@@ -59,7 +57,9 @@ Result<std::string> published_address(const std::string& base, const std::string
         {source.error(), name}));
 }
 
-// The archive's path beside the manifest, as a local manifest names it.
+// The archive's path beside the manifest, as a local manifest names it. The installer reads
+// it on Windows, so each part must be a name Windows holds as it is: a file named
+// "..\x.zip" on Linux would climb out of the folder there.
 Result<std::string> local_name(const std::string& path, const std::string& manifest) {
     std::optional<std::string> name = path_beside_manifest(path, manifest);
     if (!name)
@@ -67,7 +67,18 @@ Result<std::string> local_name(const std::string& path, const std::string& manif
             "{} is not in the folder that holds {}: an offline folder must hold its archives, "
             "so that it can be copied whole.",
             {path, manifest}));
-    return *name;
+    std::string_view rest = *name;
+    for (;;) {
+        const std::size_t slash = rest.find('/');
+        const std::string_view part = rest.substr(0, slash);
+        if (std::optional<std::string> fault = windows_name_fault(part))
+            return fail(fill_template(
+                "The manifest would name {}, which Windows cannot read as it is meant: in {}, "
+                "{}. Rename it.",
+                {*name, part, *fault}));
+        if (slash == std::string_view::npos) return *name;
+        rest.remove_prefix(slash + 1);
+    }
 }
 
 JsonValue entry_document(const std::string& version, const Archive& archive) {
@@ -93,8 +104,9 @@ Result<MadeManifest> make_manifest(const MakeRequest& request) {
     if (Status version = check_version(request.version); !version) return fail(version.error());
 
     const ManifestSource manifest_source = LocalFile{request.out};
-    std::vector<Archive> archives{{X64_KEY, request.x64_archive, {}, {}}};
-    if (request.arm64_archive) archives.push_back({ARM64_KEY, *request.arm64_archive, {}, {}});
+    std::vector<Archive> archives{{X64_ASSET_KEY, request.x64_archive, {}, {}}};
+    if (request.arm64_archive)
+        archives.push_back({ARM64_ASSET_KEY, *request.arm64_archive, {}, {}});
 
     for (Archive& archive : archives) {
         Result<std::string> url =
@@ -102,7 +114,7 @@ Result<MadeManifest> make_manifest(const MakeRequest& request) {
                          : local_name(archive.path, request.out);
         if (!url) return fail(url.error());
         archive.url = url.value();
-        Result<FileDigest> digest = hash_archive(archive.path);
+        Result<FileDigest> digest = measure_archive(archive.path);
         if (!digest) return fail(digest.error());
         archive.digest = digest.value();
     }
@@ -119,9 +131,10 @@ Result<MadeManifest> make_manifest(const MakeRequest& request) {
 
     // What the installer would make of it, read back with its own parser and rules.
     ManifestVerdict verdict = check_manifest(text, manifest_source, std::nullopt);
-    const bool as_meant =
-        verdict.installs_everywhere() && chooses(verdict, Architecture::X64, X64_KEY) &&
-        chooses(verdict, Architecture::Arm64, request.arm64_archive ? ARM64_KEY : X64_KEY);
+    const bool as_meant = verdict.installs_everywhere() &&
+                          chooses(verdict, Architecture::X64, X64_ASSET_KEY) &&
+                          chooses(verdict, Architecture::Arm64,
+                                  request.arm64_archive ? ARM64_ASSET_KEY : X64_ASSET_KEY);
     if (!as_meant) {
         std::string message = "The installer would not install this manifest as meant:";
         for (const std::string& line : verdict.lines()) message += "\n  " + line;

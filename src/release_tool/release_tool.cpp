@@ -1,8 +1,12 @@
 #include "release_tool/release_tool.h"
 
-#include "release_tool/json_text.h"
+#include "base/text.h"
+#include "flow/json_writer.h"
+#include "flow/manifest_source.h"
+#include "release_tool/host.h"
 #include "release_tool/manifest_check.h"
 #include "release_tool/manifest_make.h"
+#include "release_tool/terminal_text.h"
 #include "release_tool/tool_arguments.h"
 #include "release_tool/tool_files.h"
 #include "release_tool/verdict_json.h"
@@ -13,38 +17,68 @@ namespace {
 constexpr std::string_view PROGRAM = "vantile-release";
 
 void print_lines(std::ostream& out, const std::vector<std::string>& lines) {
-    for (const std::string& line : lines) out << line << '\n';
+    for (const std::string& line : lines) out << printable(line) << '\n';
 }
 
-int refuse(const std::string& message, bool json, std::ostream& out, std::ostream& err) {
-    if (json)
-        out << json_text(JsonValue{JsonObject{{"error", JsonValue{message}}}}) << '\n';
-    else
-        err << PROGRAM << ": " << message << '\n';
-    return TOOL_REFUSED;
+enum class Usage { Shown, NotShown };
+
+// Refusals and mistakes: one line on standard error, or in JSON on standard output. A
+// mistake in the arguments also shows how the tool is called.
+int stop(int code, const std::string& message, bool json, std::ostream& out, std::ostream& err,
+         Usage usage = Usage::NotShown) {
+    const bool show_usage = usage == Usage::Shown;
+    if (json) {
+        JsonObject document{{"error", JsonValue{message}},
+                            {"exit_code", JsonValue{std::int64_t{code}}}};
+        if (show_usage) document.push_back({"usage", JsonValue{usage_synopsis()}});
+        out << json_text(JsonValue{std::move(document)}) << '\n';
+    } else {
+        err << PROGRAM << ": " << printable(message) << '\n';
+        if (show_usage) err << usage_synopsis();
+    }
+    return code;
 }
 
-int run_check(const CheckRequest& check, bool json, std::ostream& out) {
-    std::optional<ArchiveFiles> files;
-    if (check.files_folder)
-        files = ArchiveFiles{[folder = *check.files_folder](std::string_view name) {
-                                 return file_in_folder(folder, name);
-                             },
-                             hash_archive};
+ArchiveAccess archive_access(const std::optional<std::string>& files_folder) {
+    return ArchiveAccess{files_folder, host_path, hash_archive, judge_unpacking};
+}
+
+int run_check(const CheckRequest& check, bool json, std::ostream& out, std::ostream& err) {
+    if (check.files_folder && !is_folder(*check.files_folder))
+        return stop(TOOL_USAGE,
+                    "The folder " + *check.files_folder + " given with --files does not exist.",
+                    json, out, err);
+    // A misspelt path is the publisher's mistake, not something the installer would do.
+    if (!is_regular_file(check.manifest))
+        return stop(TOOL_USAGE, manifest_missing_message(check.manifest), json, out, err);
     const ManifestVerdict verdict =
-        check_manifest(read_manifest_file(check.manifest), LocalFile{check.manifest}, files);
+        check_manifest(read_manifest_file(check.manifest), LocalFile{check.manifest},
+                       archive_access(check.files_folder));
     if (json)
         out << json_text(verdict_document(verdict)) << '\n';
     else
         print_lines(out, verdict.lines());
-    return verdict.installs_everywhere() ? TOOL_DONE : TOOL_REFUSED;
+    if (!verdict.installs_everywhere()) return TOOL_REFUSED;
+    return verdict.checked_everything() ? TOOL_DONE : TOOL_UNCHECKED;
+}
+
+// The manifest must never take the place of one of the archives it describes.
+std::optional<std::string> overwritten_input(const MakeRequest& make) {
+    for (const std::optional<std::string>& archive :
+         {std::optional<std::string>(make.x64_archive), make.arm64_archive})
+        if (archive && same_file(make.out, *archive))
+            return fill_template("--out {} is the archive {}: the manifest would replace it.",
+                                 {make.out, *archive});
+    return std::nullopt;
 }
 
 int run_make(const MakeRequest& make, bool json, std::ostream& out, std::ostream& err) {
+    if (std::optional<std::string> clash = overwritten_input(make))
+        return stop(TOOL_USAGE, *clash, json, out, err);
     Result<MadeManifest> made = make_manifest(make);
-    if (!made) return refuse(made.error(), json, out, err);
-    if (Status written = write_text_file(make.out, made.value().text); !written)
-        return refuse(written.error(), json, out, err);
+    if (!made) return stop(TOOL_REFUSED, made.error(), json, out, err);
+    if (Status written = write_file_replacing(make.out, made.value().text); !written)
+        return stop(TOOL_REFUSED, written.error(), json, out, err);
     if (json) {
         out << json_text(JsonValue{JsonObject{
                    {"wrote", JsonValue{make.out}},
@@ -52,7 +86,7 @@ int run_make(const MakeRequest& make, bool json, std::ostream& out, std::ostream
                }})
             << '\n';
     } else {
-        out << "Wrote " << make.out << '\n';
+        out << "Wrote " << printable(make.out) << '\n';
         print_lines(out, made.value().verdict.lines());
     }
     return TOOL_DONE;
@@ -63,13 +97,11 @@ int run_make(const MakeRequest& make, bool json, std::ostream& out, std::ostream
 int run_release_tool(const std::vector<std::string>& arguments, std::ostream& out,
                      std::ostream& err) {
     Result<ToolRequest> request = parse_tool_arguments(arguments);
-    if (!request) {
-        err << PROGRAM << ": " << request.error() << "\n\n" << usage_text();
-        return TOOL_USAGE;
-    }
+    if (!request)
+        return stop(TOOL_USAGE, request.error(), asks_for_json(arguments), out, err, Usage::Shown);
     const bool json = request.value().json;
     if (const auto* check = std::get_if<CheckRequest>(&request.value().command))
-        return run_check(*check, json, out);
+        return run_check(*check, json, out, err);
     if (const auto* make = std::get_if<MakeRequest>(&request.value().command))
         return run_make(*make, json, out, err);
     out << usage_text();

@@ -48,7 +48,8 @@ Result<ParsedOptions> parse_options(const std::vector<std::string>& arguments, s
         }
         if (equals != std::string::npos) {
             parsed.values[name] = argument.substr(equals + 1);
-        } else if (i + 1 < arguments.size()) {
+        } else if (i + 1 < arguments.size() && !arguments[i + 1].starts_with("--")) {
+            // An option in the value's place means the value was left out.
             parsed.values[name] = arguments[++i];
         } else {
             return fail(fill_template("{} needs a value.", {name}));
@@ -107,32 +108,61 @@ Result<ToolRequest> parse_check(const std::vector<std::string>& arguments) {
 
 }  // namespace
 
+bool asks_for_help(const std::vector<std::string>& arguments) {
+    for (const std::string& argument : arguments)
+        if (argument == "--help" || argument == "-h") return true;
+    return !arguments.empty() && arguments.front() == "help";
+}
+
+bool asks_for_json(const std::vector<std::string>& arguments) {
+    for (const std::string& argument : arguments)
+        if (argument == "--json") return true;
+    return false;
+}
+
 Result<ToolRequest> parse_tool_arguments(const std::vector<std::string>& arguments) {
+    if (asks_for_help(arguments)) return ToolRequest{HelpRequest{}, false};
+    // --json may come before the command as well.
+    if (!arguments.empty() && arguments.front() == "--json") {
+        Result<ToolRequest> request =
+            parse_tool_arguments(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
+        if (request) request.value().json = true;
+        return request;
+    }
     if (arguments.empty()) return fail("Say what to do: make or check.");
     const std::string& command = arguments.front();
-    if (command == "--help" || command == "-h" || command == "help")
-        return ToolRequest{HelpRequest{}, false};
     if (command == "make") return parse_make(arguments);
     if (command == "check") return parse_check(arguments);
     return fail(fill_template("Unknown command {}: use make or check.", {command}));
 }
 
+std::string usage_synopsis() {
+    return "Usage: vantile-release make --version VERSION --x64 ARCHIVE [--arm64 ARCHIVE]\n"
+           "                            (--base https://... | --local) [--out metadata.json] "
+           "[--json]\n"
+           "       vantile-release check MANIFEST [--files FOLDER] [--json]\n"
+           "       vantile-release --help\n";
+}
+
 std::string usage_text() {
-    return "Usage:\n"
-           "  vantile-release make --version VERSION --x64 ARCHIVE [--arm64 ARCHIVE]\n"
-           "                       (--base https://... | --local) [--out metadata.json] [--json]\n"
-           "  vantile-release check MANIFEST [--files FOLDER] [--json]\n"
+    return usage_synopsis() +
            "\n"
            "make writes a release manifest for the archives, with their sizes and SHA-256\n"
            "digests; each url is the base followed by the archive's file name, or with --local\n"
-           "the archive's path beside the manifest. It refuses what the installer would refuse.\n"
+           "the archive's path beside the manifest. It refuses what the installer would refuse,\n"
+           "and a file name Windows cannot hold. It never writes over one of its archives, and\n"
+           "replaces the manifest only with a complete one.\n"
            "check says what the installer would install from a manifest on an x64 and on an\n"
-           "arm64 computer, and why; with --files it also compares each chosen archive with the\n"
-           "manifest's size and SHA-256, finding it in FOLDER by the file name of its address\n"
-           "(or, for a local manifest, by its path beside the manifest).\n"
+           "arm64 computer, and why. For each chosen archive at hand it also says whether it has\n"
+           "the manifest's size and SHA-256 and whether Windows' tar.exe unpacks it with\n"
+           "Vantile.exe at its top. A published archive is at hand with --files, found in FOLDER\n"
+           "by the file name of its address; a local manifest's archive always is, where the\n"
+           "installer reads it, beside the manifest (a path on a drive or a share only on\n"
+           "Windows). --json gives every outcome as one JSON document on standard output.\n"
            "\n"
            "Exit codes: 0 done (check: both kinds of computer would install), 1 refused or\n"
-           "would not install, 2 wrong arguments.\n";
+           "would not install, 2 wrong arguments or a missing manifest or folder, 3 nothing\n"
+           "would fail but an archive could only be checked on Windows.\n";
 }
 
 }  // namespace vantile

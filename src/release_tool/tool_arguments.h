@@ -29,9 +29,17 @@ struct ToolRequest {
     bool json = false;
 };
 
-// The request, or one sentence that says what is wrong with the arguments.
+// The request, or one sentence that says what is wrong with the arguments. --help or -h
+// anywhere asks for the usage.
 [[nodiscard]] Result<ToolRequest> parse_tool_arguments(const std::vector<std::string>& arguments);
 
+// --json anywhere, for answering even arguments that cannot be parsed in JSON.
+bool asks_for_json(const std::vector<std::string>& arguments);
+
+// The lines that show how the tool is called.
+std::string usage_synopsis();
+
+// The synopsis, what each command does, and the exit codes.
 std::string usage_text();
 
 }  // namespace vantile

@@ -1,17 +1,16 @@
 #include "release_tool/tool_files.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
 #include "base/text.h"
+#include "flow/file_messages.h"
 #include "flow/manifest_source.h"
-#ifdef _WIN32
-#include "windows/sha256_file.h"
-#else
-#include "native/native_sha256_file.h"
-#endif
+#include "flow/sha256.h"
 
 namespace vantile {
 namespace {
@@ -33,18 +32,32 @@ std::string error_text(const std::error_code& error) {
     return fill_template("{} (os error {})", {error.message(), std::to_string(error.value())});
 }
 
-std::string errno_text(int code) {
-    return error_text(std::error_code(code, std::generic_category()));
+// A name for a temporary file beside the target that no other run of the tool picks.
+fs::path temporary_beside(const fs::path& target) {
+    static std::atomic<unsigned> counter{0};
+    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+    fs::path name = target;
+    name += fill_template(".{}-{}.partial", {std::to_string(ticks), std::to_string(++counter)});
+    return name;
 }
 
 }  // namespace
 
+bool is_regular_file(const std::string& path) {
+    std::error_code error;
+    return fs::is_regular_file(fs::status(as_path(path), error));
+}
+
+bool is_folder(const std::string& path) {
+    std::error_code error;
+    return fs::is_directory(fs::status(as_path(path), error));
+}
+
 Result<std::string> read_manifest_file(const std::string& path) {
     const fs::path file = as_path(path);
     std::error_code error;
-    // Following links, as the installer does; a folder is no manifest either.
-    const fs::file_status status = fs::status(file, error);
-    if (error || !fs::is_regular_file(status)) return fail(manifest_missing_message(path));
+    // Following links, as the installer does; a folder or a device is no manifest either.
+    if (!is_regular_file(path)) return fail(manifest_missing_message(path));
     const std::uintmax_t size = fs::file_size(file, error);
     if (error) return fail(manifest_missing_message(path));
     if (size > MANIFEST_SIZE_LIMIT) return fail(manifest_too_large_message(path));
@@ -63,18 +76,78 @@ Result<std::string> read_manifest_file(const std::string& path) {
     return bytes;
 }
 
-Result<FileDigest> hash_archive(const std::string& path) {
-    return sha256_of_file(path);
+Result<FileDigest> hash_archive(const std::string& path, std::string_view named,
+                                std::int64_t expected_size) {
+    const auto unreadable = [&](std::string_view reason) {
+        return fail(unreadable_file_message(named, reason));
+    };
+    const fs::path file = as_path(path);
+    std::error_code error;
+    const fs::file_status status = fs::status(file, error);
+    if (error) return unreadable(error_text(error));
+    if (!fs::is_regular_file(status))
+        return unreadable(fs::is_directory(status) ? "it is a folder, not a file"
+                                                   : "it is not a regular file");
+    const std::uintmax_t size = fs::file_size(file, error);
+    if (error) return unreadable(error_text(error));
+    // Another size fails verification on the size alone, with no need to read it.
+    if (expected_size < 0 || size != static_cast<std::uintmax_t>(expected_size))
+        return FileDigest{size, std::string()};
+
+    errno = 0;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return unreadable(errno_text(errno));
+    Result<std::unique_ptr<Sha256>> started = start_sha256();
+    if (!started) return unreadable(started.error());
+    std::uint64_t left = static_cast<std::uint64_t>(expected_size) + HASH_BUFFER_SIZE;
+    return sha256_of_stream(
+        named, *started.value(),
+        [&](std::uint8_t* buffer, std::size_t capacity) -> Result<std::size_t> {
+            if (left == 0) return std::size_t{0};
+            const std::size_t wanted =
+                static_cast<std::size_t>(std::min<std::uint64_t>(capacity, left));
+            in.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(wanted));
+            if (in.bad()) return fail(errno_text(errno));
+            const auto got = static_cast<std::size_t>(in.gcount());
+            left -= got;
+            return got;
+        });
 }
 
-Status write_text_file(const std::string& path, std::string_view text) {
+Result<FileDigest> measure_archive(const std::string& path) {
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(as_path(path), error);
+    // A file that cannot be measured gets its reason from hash_archive.
+    const auto expected = error ? std::int64_t{0} : static_cast<std::int64_t>(size);
+    Result<FileDigest> digest = hash_archive(path, path, expected);
+    if (digest && digest.value().digest.empty())
+        return fail(unreadable_file_message(path, "it changed size while it was read"));
+    return digest;
+}
+
+Status write_file_replacing(const std::string& path, std::string_view text) {
+    const fs::path target = as_path(path);
+    const fs::path temporary = temporary_beside(target);
+    const auto could_not_write = [&](const std::string& reason) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        return fail(fill_template("Could not write {}: {}", {path, reason}));
+    };
     errno = 0;
-    std::ofstream out(as_path(path), std::ios::binary | std::ios::trunc);
-    if (!out) return fail(fill_template("Could not write {}: {}", {path, errno_text(errno)}));
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) return could_not_write(errno_text(errno));
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.close();
-    if (!out) return fail(fill_template("Could not write {}: {}", {path, errno_text(errno)}));
+    if (!out) return could_not_write(errno_text(errno));
+    std::error_code error;
+    fs::rename(temporary, target, error);
+    if (error) return could_not_write(error_text(error));
     return {};
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    std::error_code error;
+    return fs::equivalent(as_path(a), as_path(b), error) && !error;
 }
 
 std::string file_name_of(const std::string& path) {
@@ -82,6 +155,8 @@ std::string file_name_of(const std::string& path) {
 }
 
 std::string file_in_folder(const std::string& folder, std::string_view name) {
+    // "--files ." names the file as it is, with no "./" of the tool's own.
+    if (folder == ".") return std::string(name);
     return as_utf8(as_path(folder) / as_path(name));
 }
 

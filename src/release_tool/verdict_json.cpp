@@ -7,7 +7,7 @@ JsonValue text_or_null(const std::optional<std::string>& text) {
     return text ? JsonValue{*text} : JsonValue{JsonNull{}};
 }
 
-JsonValue build_document(const ReleaseManifest& build) {
+JsonValue build_document(const BuildEntry& build) {
     return JsonValue{JsonObject{
         {"asset", JsonValue{build.asset}},
         {"version", JsonValue{build.version}},
@@ -20,6 +20,8 @@ JsonValue build_document(const ReleaseManifest& build) {
 JsonValue computer_document(const ComputerVerdict& computer) {
     JsonArray lines;
     for (const std::string& line : computer.lines) lines.push_back(JsonValue{line});
+    JsonArray warnings;
+    for (const std::string& warning : computer.warnings) warnings.push_back(JsonValue{warning});
     std::optional<std::string> download;
     if (computer.download) download = source_text(*computer.download);
     return JsonValue{JsonObject{
@@ -30,6 +32,8 @@ JsonValue computer_document(const ComputerVerdict& computer) {
         {"download", text_or_null(download)},
         {"archive", text_or_null(computer.archive)},
         {"failure", text_or_null(computer.failure)},
+        {"unchecked", text_or_null(computer.unchecked)},
+        {"warnings", JsonValue{std::move(warnings)}},
         {"lines", JsonValue{std::move(lines)}},
     }};
 }
@@ -43,6 +47,7 @@ JsonValue verdict_document(const ManifestVerdict& verdict) {
     return JsonValue{JsonObject{
         {"manifest", JsonValue{verdict.manifest}},
         {"installs_everywhere", JsonValue{verdict.installs_everywhere()}},
+        {"checked_everything", JsonValue{verdict.checked_everything()}},
         {"summary", JsonValue{verdict.summary()}},
         {"computers", JsonValue{std::move(computers)}},
     }};

@@ -11,7 +11,7 @@
 #include "base/version.h"
 #include "windows/error_text.h"
 #include "windows/file_access.h"
-#include "windows/portable/file_messages.h"
+#include "flow/file_messages.h"
 #include "windows/unique_handle.h"
 #include "windows/wide_text.h"
 

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "windows/error_text.h"
-#include "windows/portable/sha256.h"
+#include "flow/sha256.h"
 #include "windows/unique_handle.h"
 
 namespace vantile {

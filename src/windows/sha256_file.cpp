@@ -1,10 +1,9 @@
-#include "windows/sha256_file.h"
+#include "flow/sha256.h"
 
 #include <windows.h>
 
 #include "windows/error_text.h"
 #include "windows/file_access.h"
-#include "windows/portable/sha256.h"
 #include "windows/unique_handle.h"
 
 namespace vantile {

@@ -9,7 +9,7 @@
 #include "windows/environment.h"
 #include "windows/error_text.h"
 #include "windows/file_system.h"
-#include "windows/portable/file_messages.h"
+#include "flow/file_messages.h"
 #include "windows/wide_text.h"
 
 namespace vantile {

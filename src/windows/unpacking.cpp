@@ -9,7 +9,8 @@
 #include "windows/file_access.h"
 #include "windows/error_text.h"
 #include "windows/file_system.h"
-#include "windows/portable/file_messages.h"
+#include "flow/file_messages.h"
+#include "flow/unpack_messages.h"
 
 namespace vantile {
 
@@ -29,16 +30,15 @@ Status unpack_archive(const std::string& tar_path, const std::string& archive_pa
     delete_quietly(moved_path);
     if (!exit_code) return fail(exit_code.error());
     if (exit_code.value() != 0) {
-        return fail(fill_template("Could not unpack {} (tar.exe exit code {}).",
-                                  {archive_path, std::to_string(exit_code.value())}));
+        return fail(unpack_failed_message(archive_path, exit_code.value()));
     }
     return {};
 }
 
 Result<std::string> find_app_executable(const std::string& unpack_folder) {
-    std::string program = join_path(unpack_folder, "Vantile.exe");
+    std::string program = join_path(unpack_folder, APP_EXECUTABLE_NAME);
     if (is_existing_file(program)) return program;
-    return fail("The download has no Vantile.exe, so it is not a Vantile desktop app.");
+    return fail(std::string(NO_APP_EXECUTABLE_MESSAGE));
 }
 
 }  // namespace vantile

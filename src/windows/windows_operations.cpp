@@ -5,7 +5,7 @@
 #include "windows/app_installer.h"
 #include "windows/download.h"
 #include "windows/manifest_reading.h"
-#include "windows/sha256_file.h"
+#include "flow/sha256.h"
 #include "windows/staging_folder.h"
 #include "windows/system_checks.h"
 #include "windows/tree_removal.h"

@@ -12,8 +12,7 @@
 #include <cstring>
 #include <vector>
 
-#include "native/native_sha256_file.h"
-#include "windows/portable/sha256.h"
+#include "flow/sha256.h"
 
 namespace {
 

@@ -4,8 +4,9 @@ Each folder under src/ is one layer, and the layers stack one way:
     base <- flow <- windows <- ui <- shell
 A portable/ folder holds the pure half of its layer: like base/ and flow/ it never includes a
 Windows header, and it includes only base/, flow/ and the portable halves of its own layer and
-the layers below. native/ holds native stand-ins for tests and tools; release_tool/ is a
-program of its own. Nothing includes shell/ or release_tool/. Includes of our own files are
+the layers below. A folder beside the stack builds on it up to one layer, and nothing includes
+it: native/ implements flow's platform interfaces natively (so it is portable, as flow is),
+release_tool/ is a program of its own. Nothing includes shell/ either. Includes of our own files are
 rooted at src/ ("flow/install_flow.h"), so each include line names its layer.
 
     check_layers.py SRC_DIR        exit 0 when the tree keeps the rules, 1 with a list otherwise
@@ -16,6 +17,8 @@ import sys
 
 ORDER = ["base", "flow", "windows", "ui", "shell"]
 PORTABLE_ALWAYS = {"base", "flow"}
+# Each folder beside the stack, and the highest layer it builds on.
+BESIDE = {"native": "flow", "release_tool": "windows"}
 GENERATED = {"base/version.h"}  # made by CMake from base/version.h.in
 WINDOWS_HEADER = re.compile(
     r"^(windows|winternl|commctrl|wininet|bcrypt|ntstatus|winbase|winuser|winnt|winerror|"
@@ -32,16 +35,15 @@ def layer_of(relative):
 
 
 def is_portable(layer):
-    return layer in PORTABLE_ALWAYS or layer.endswith("/portable") or layer == "native"
+    return (layer in PORTABLE_ALWAYS or layer.endswith("/portable")
+            or BESIDE.get(layer) in PORTABLE_ALWAYS)
 
 
 def allowed_layers(layer):
     """The layers whose files a file of `layer` may include."""
-    if layer == "native":
-        return {"base", "flow", "windows/portable", "native"}
-    if layer == "release_tool":
-        return ({"base", "flow", "windows", "native", "release_tool"}
-                | {name + "/portable" for name in ORDER})
+    if layer in BESIDE:
+        below = ORDER[:ORDER.index(BESIDE[layer]) + 1]
+        return set(below) | {name + "/portable" for name in below} | {layer}
     if layer.endswith("/portable"):
         own = ORDER.index(layer.split("/")[0])
         return PORTABLE_ALWAYS | {name + "/portable" for name in ORDER[:own + 1]}

@@ -18,7 +18,8 @@ CLEAN_TREE = {
     "ui/portable/window_state.h": '#pragma once\n#include "windows/portable/error_text_forms.h"\n',
     "ui/window_sink.cpp": '#include <windows.h>\n#include "windows/download.cpp"\n',
     "shell/startup.cpp": '#include "ui/window_sink.cpp"\n#include "base/version.h"\n',
-    "native/sha256_openssl.cpp": '#include "windows/portable/error_text_forms.h"\n',
+    "native/sha256_openssl.cpp": '#include "flow/install_flow.h"\n',
+    "release_tool/main.cpp": '#include "windows/download.cpp"\n#include "release_tool/main.cpp"\n',
 }
 
 
@@ -56,6 +57,17 @@ class LayerCheckTest(unittest.TestCase):
             ("a portable half reaching into its Win32 half",
              {"windows/portable/y.h": '#include "windows/download.cpp"\n'},
              'windows/portable/y.h:1: windows/portable/ may not include "windows/download.cpp"'),
+            ("native reaching past flow",
+             {"native/y.cpp": '#include "windows/portable/error_text_forms.h"\n'},
+             'native/y.cpp:1: native/ may not include "windows/portable/error_text_forms.h"'),
+            ("windows header in native", {"native/y.cpp": "#include <bcrypt.h>\n"},
+             "native/y.cpp:1: native/ must build without Windows, but includes <bcrypt.h>"),
+            ("anything including the release tool",
+             {"windows/y.cpp": '#include "release_tool/main.cpp"\n'},
+             'windows/y.cpp:1: windows/ may not include "release_tool/main.cpp"'),
+            ("the release tool reaching into ui",
+             {"release_tool/y.cpp": '#include "ui/window_sink.cpp"\n'},
+             'release_tool/y.cpp:1: release_tool/ may not include "ui/window_sink.cpp"'),
             ("a relative include", {"flow/y.cpp": '#include "../base/text.h"\n'},
              'flow/y.cpp:1: "../base/text.h" is not rooted at src/'),
             ("an include of a missing file", {"flow/y.cpp": '#include "flow/missing.h"\n'},

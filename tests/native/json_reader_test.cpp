@@ -253,6 +253,10 @@ TEST(JsonReader, NumbersAtTheEdges) {
          "err: number out of range at line 1 column 12"},
         {"an exponent past 32 bits is out of range at the digit where it stops fitting",
          "1e99999999999", "err: number out of range at line 1 column 12"},
+        {"a longer exponent stops at the same digit, not at its end", "[1e999999999999999]",
+         "err: number out of range at line 1 column 13"},
+        {"leading zeros in the exponent do not count towards it", "1e00000000000000000002",
+         "f:100.0"},
         {"a leading fraction lowers the order, yet not enough", "0.1e310",
          "err: number out of range at line 1 column 7"},
         {"fraction digits shift the order", "0.00000000001e319", "f:1e308"},
@@ -262,7 +266,10 @@ TEST(JsonReader, NumbersAtTheEdges) {
          "err: EOF while parsing a list at line 1 column 4"},
         {"exponent sign then EOF", "1e+", "err: EOF while parsing a value at line 1 column 3"},
     };
-    for (const Case& c : cases) EXPECT_EQ(outcome(c.input), c.expected) << c.name;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(outcome(c.input), c.expected);
+    }
 }
 
 TEST(JsonReader, StringsAtTheEdges) {
@@ -281,13 +288,23 @@ TEST(JsonReader, StringsAtTheEdges) {
         {"truncated 4-byte sequence at EOF is EOF", "\"\xf0\x9f\x98",
          "err: EOF while parsing a string at line 1 column 4"},
         {"overlong NUL", "\"\xc0\x80\"", "err: invalid unicode code point at line 1 column 4"},
+        {"overlong 3-byte slash", "\"\xe0\x80\xaf\"",
+         "err: invalid unicode code point at line 1 column 5"},
+        {"overlong 4-byte U+FFFF", "\"\xf0\x8f\xbf\xbf\"",
+         "err: invalid unicode code point at line 1 column 6"},
+        {"the smallest 3-byte sequence is not overlong", "\"\xe0\xa0\x80\"", "\"\\u0800\""},
+        {"the smallest 4-byte sequence is not overlong", "\"\xf0\x90\x80\x80\"",
+         "\"\\ud800\\udc00\""},
         {"escaped NUL in a key", "{\"\\u0000\":1}", "{\"\\u0000\":u:1}"},
         {"high surrogate followed by another high surrogate", "\"\\ud800\\ud800\"",
          "err: lone leading surrogate in hex escape at line 1 column 13"},
         {"upper-case hex digits", "\"\\u00C9\\uD83D\\uDE00\"", "\"\\u00c9\\ud83d\\ude00\""},
         {"DEL is accepted unescaped", "\"\x7f\"", "\"\\u007f\""},
     };
-    for (const Case& c : cases) EXPECT_EQ(outcome(c.input), c.expected) << c.name;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(outcome(c.input), c.expected);
+    }
 }
 
 // Input that ends before four characters follow "\u" has ended inside the string, whatever
@@ -309,7 +326,10 @@ TEST(JsonReader, EndOfInputInsideAUnicodeEscape) {
         {"four characters follow in the low half", "\"\\ud800\\u0g00",
          "err: invalid escape at line 1 column 11"},
     };
-    for (const Case& c : cases) EXPECT_EQ(outcome(c.input), c.expected) << c.name;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(outcome(c.input), c.expected);
+    }
 }
 
 TEST(JsonReader, StructureAtTheEdges) {
@@ -324,7 +344,10 @@ TEST(JsonReader, StructureAtTheEdges) {
         {"an error before the too-deep bracket wins", std::string(128, '[') + "x[",
          "err: expected value at line 1 column 129"},
     };
-    for (const Case& c : cases) EXPECT_EQ(outcome(c.input), c.expected) << c.name;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(outcome(c.input), c.expected);
+    }
 }
 
 // ---- Repeated keys: one member per key, at the first position, with the last value ----
@@ -367,14 +390,15 @@ TEST(JsonReader, RepeatedKeysKeepFirstPositionAndLastValue) {
          "u:1"},
     };
     for (const DuplicateCase& c : cases) {
+        SCOPED_TRACE(c.name);
         const Result<JsonValue> parsed = parse_json(c.input);
-        ASSERT_TRUE(parsed.ok()) << c.name << ": " << parsed.error();
+        ASSERT_TRUE(parsed.ok()) << parsed.error();
         std::vector<std::string> keys;
         for (const auto& member : *parsed.value().as_object()) keys.push_back(member.first);
-        EXPECT_EQ(keys, c.keys_in_order) << c.name;
+        EXPECT_EQ(keys, c.keys_in_order);
         const JsonValue* found = parsed.value().find(c.key);
-        ASSERT_NE(found, nullptr) << c.name;
-        EXPECT_EQ(dump(*found), c.value) << c.name;
+        ASSERT_NE(found, nullptr);
+        EXPECT_EQ(dump(*found), c.value);
     }
 }
 

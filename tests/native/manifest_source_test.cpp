@@ -8,12 +8,10 @@
 namespace vantile {
 namespace {
 
-TEST(ManifestSourceConstants, DefaultAddressLiesUnderTheReleaseBase) {
-    EXPECT_EQ(RELEASE_BASE_ADDRESS,
-              "https://releases.mirrowfold.example/s3-mirrowfold-upgrade-3/vantile/");
+TEST(ManifestSourceConstants, DefaultAddressLiesOnTheConfiguredStorageHost) {
     EXPECT_EQ(DEFAULT_MANIFEST_ADDRESS,
-              "https://releases.mirrowfold.example/s3-mirrowfold-upgrade-3/vantile/desktop/"
-              "metadata.json");
+              std::string("https://") + VANTILE_STORAGE_HOST +
+                  "/s3-mirrowfold-upgrade-3/vantile/desktop/metadata.json");
 }
 
 TEST(ManifestSourceFromEnvironment, AbsentOrEmptyMeansTheDefaultAddress) {
@@ -28,17 +26,19 @@ TEST(ManifestSourceFromEnvironment, AbsentOrEmptyMeansTheDefaultAddress) {
 TEST(ManifestSourceFromEnvironment, HttpsInAnyCaseIsAnAddressKeptAsWritten) {
     for (const char* value : {"https://example.test/m.json", "HTTPS://Example.Test/M.json",
                               "hTtPs://", "https://", "https:// spaced"}) {
+        SCOPED_TRACE(value);
         Result<ManifestSource> source = manifest_source_from_environment(std::string(value));
-        ASSERT_TRUE(source.ok()) << value;
-        EXPECT_EQ(source.value(), ManifestSource{Address{value}}) << value;
+        ASSERT_TRUE(source.ok());
+        EXPECT_EQ(source.value(), ManifestSource{Address{value}});
     }
 }
 
 TEST(ManifestSourceFromEnvironment, OtherSchemesAreRefused) {
     for (const char* value : {"http://example.test/m.json", "ftp://x", "file://C:/m.json",
                               "HTTP://x", "git+ssh://x", "a.b-c://x", "C://dir/m.json"}) {
+        SCOPED_TRACE(value);
         Result<ManifestSource> source = manifest_source_from_environment(std::string(value));
-        ASSERT_FALSE(source.ok()) << value;
+        ASSERT_FALSE(source.ok());
         EXPECT_EQ(source.error(), std::string("Only https:// addresses are trusted, and ") + value +
                                       " is not one.");
     }
@@ -51,9 +51,10 @@ TEST(ManifestSourceFromEnvironment, EverythingElseIsAFileKeptAsWritten) {
          {"C:\\releases\\metadata.json", "metadata.json", "://x", "1a://x",
           " https://example.test/m.json", "https:/x", "http:\\\\x", "\\\\server\\share\\m.json",
           "a b://x", "_x://y", "dir/https://x", "https:x://y"}) {
+        SCOPED_TRACE(value);
         Result<ManifestSource> source = manifest_source_from_environment(std::string(value));
-        ASSERT_TRUE(source.ok()) << value;
-        EXPECT_EQ(source.value(), ManifestSource{LocalFile{value}}) << value;
+        ASSERT_TRUE(source.ok());
+        EXPECT_EQ(source.value(), ManifestSource{LocalFile{value}});
     }
 }
 
@@ -69,7 +70,10 @@ TEST(HasUrlScheme, FollowsTheSchemeCharacterRules) {
         {"ht tp://x", false}, {"http:/x", false},       {"h_t://x", false}, {"+a://x", false},
         {"a://b://c", true},  {"a\xc3\xa9://x", false}, {"x/y://z", false}, {"ftp:://x", false},
     };
-    for (const Case& c : cases) EXPECT_EQ(has_url_scheme(c.text), c.expected) << c.text;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(has_url_scheme(c.text), c.expected);
+    }
 }
 
 TEST(StartsWithHttps, ComparesTheFirstEightBytesIgnoringCase) {
@@ -145,13 +149,13 @@ TEST(ReadManifestFromAddress, StopsAtTheChunkThatPassesTheLimit) {
         {MANIFEST_SIZE_LIMIT + 1, MANIFEST_SIZE_LIMIT + 1, MANIFEST_SIZE_LIMIT + 1},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.body_size) + "/" + std::to_string(c.chunk_size));
         ChunkedTransfer transfer(c.body_size, c.chunk_size);
         Result<std::string> bytes = read_with(transfer, "HTTPS://Example.Test/big.json");
         ASSERT_FALSE(bytes.ok());
         EXPECT_EQ(bytes.error(),
                   "The manifest HTTPS://Example.Test/big.json is larger than a manifest can be.");
-        EXPECT_EQ(transfer.delivered, c.delivered_when_stopped)
-            << c.body_size << "/" << c.chunk_size;
+        EXPECT_EQ(transfer.delivered, c.delivered_when_stopped);
     }
 }
 

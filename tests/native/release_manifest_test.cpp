@@ -60,7 +60,7 @@ TEST(SelectBuild, ReturnsTheChosenEntryWithItsKey) {
                             text(std::string(64, 'F'))))},
         {"desktop-linux-x64", entry("9.9.9")},
     });
-    Result<ReleaseManifest> build = select_build(document, Architecture::X64);
+    Result<BuildEntry> build = select_build(document, Architecture::X64);
     ASSERT_TRUE(build.ok()) << build.error();
     EXPECT_EQ(build.value().version, "1.4.0-rc.1");
     EXPECT_EQ(build.value().url, "https://x/v.zip");
@@ -125,17 +125,17 @@ TEST(SelectBuild, CandidatesByArchitecture) {
         {"key case matters", Architecture::X64, {{"Desktop-windows-x64", "1.0.0"}}, nullptr},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         JsonObject members;
         for (const auto& [key, version] : c.entries) members.emplace_back(key, entry(version));
-        Result<ReleaseManifest> build = select_build(object(members), c.architecture);
+        Result<BuildEntry> build = select_build(object(members), c.architecture);
         if (c.chosen) {
-            ASSERT_TRUE(build.ok()) << c.name << ": " << build.error();
-            EXPECT_EQ(build.value().asset, c.chosen) << c.name;
+            ASSERT_TRUE(build.ok()) << build.error();
+            EXPECT_EQ(build.value().asset, c.chosen);
         } else {
-            ASSERT_FALSE(build.ok()) << c.name;
+            ASSERT_FALSE(build.ok());
             EXPECT_EQ(build.error(),
-                      no_app(c.architecture == Architecture::X64 ? "win32-x64" : "win32-arm64"))
-                << c.name;
+                      no_app(c.architecture == Architecture::X64 ? "win32-x64" : "win32-arm64"));
         }
     }
 }
@@ -174,15 +174,18 @@ TEST(SelectBuild, VersionGrammar) {
                               "\xef\xbc\x91.2.3",
                               "1.2.-3"};
     for (const char* version : usable) {
-        Result<ReleaseManifest> build =
+        SCOPED_TRACE(version);
+        Result<BuildEntry> build =
             select_build(object({{"desktop-windows-x64", entry(version)}}), Architecture::X64);
-        ASSERT_TRUE(build.ok()) << version;
+        ASSERT_TRUE(build.ok());
         EXPECT_EQ(build.value().version, version);
     }
-    for (const char* version : unusable)
+    for (const char* version : unusable) {
+        SCOPED_TRACE(version);
         EXPECT_FALSE(
-            select_build(object({{"desktop-windows-x64", entry(version)}}), Architecture::X64).ok())
-            << version;
+            select_build(object({{"desktop-windows-x64", entry(version)}}), Architecture::X64)
+                .ok());
+    }
 }
 
 TEST(SelectBuild, SizeMustBeASignedIntegerLiteral) {
@@ -208,14 +211,15 @@ TEST(SelectBuild, SizeMustBeASignedIntegerLiteral) {
         {"boolean", JsonValue{true}, std::nullopt},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         JsonValue document = object(
             {{"desktop-windows-x64", object(with_member(entry_members("1.0.0"), "size", c.size))}});
-        Result<ReleaseManifest> build = select_build(document, Architecture::X64);
+        Result<BuildEntry> build = select_build(document, Architecture::X64);
         if (c.expected) {
-            ASSERT_TRUE(build.ok()) << c.name;
-            EXPECT_EQ(build.value().size, *c.expected) << c.name;
+            ASSERT_TRUE(build.ok());
+            EXPECT_EQ(build.value().size, *c.expected);
         } else {
-            EXPECT_FALSE(build.ok()) << c.name;
+            EXPECT_FALSE(build.ok());
         }
     }
 }
@@ -237,23 +241,23 @@ TEST(SelectBuild, UnusableEntriesArePassedOverSilently) {
          object(with_member(without_member(good, "url"), "URL", text("https://x/app.zip")))},
     };
     for (const auto& [name, bad] : unusable) {
+        SCOPED_TRACE(name);
         // On arm64 the bad native entry gives way to the x64 one, with no message.
-        Result<ReleaseManifest> build = select_build(
+        Result<BuildEntry> build = select_build(
             object({{"desktop-windows-arm64", bad}, {"desktop-windows-x64", entry("1.0.0")}}),
             Architecture::Arm64);
-        ASSERT_TRUE(build.ok()) << name;
-        EXPECT_EQ(build.value().asset, "desktop-windows-x64") << name;
-        EXPECT_EQ(build.value().version, "1.0.0") << name;
+        ASSERT_TRUE(build.ok());
+        EXPECT_EQ(build.value().asset, "desktop-windows-x64");
+        EXPECT_EQ(build.value().version, "1.0.0");
 
         EXPECT_EQ(select_build(object({{"desktop-windows-x64", bad}}), Architecture::X64).error(),
-                  no_app("win32-x64"))
-            << name;
+                  no_app("win32-x64"));
     }
 }
 
 TEST(SelectBuild, AnyStringQualifiesAsUrlAndDigest) {
     JsonObject members = with_member(entry_members("1.0.0", ""), "sha256", text("not hex"));
-    Result<ReleaseManifest> build =
+    Result<BuildEntry> build =
         select_build(object({{"desktop-windows-x64", object(members)}}), Architecture::X64);
     ASSERT_TRUE(build.ok());
     EXPECT_EQ(build.value().url, "");
@@ -265,7 +269,7 @@ TEST(SelectBuild, RepeatedKeysKeepTheLastOccurrence) {
     members.emplace_back("url", text("https://last/app.zip"));
     JsonValue document =
         object({{"desktop-windows-x64", entry("0.0.1")}, {"desktop-windows-x64", object(members)}});
-    Result<ReleaseManifest> build = select_build(document, Architecture::X64);
+    Result<BuildEntry> build = select_build(document, Architecture::X64);
     ASSERT_TRUE(build.ok());
     EXPECT_EQ(build.value().url, "https://last/app.zip");
     EXPECT_EQ(build.value().version, "1.0.0");
@@ -282,7 +286,7 @@ TEST(SelectBuild, ADocumentThatIsNotAnObjectHasNoApp) {
 }
 
 // The choice as tools explain it: each candidate with the reason it is passed over, and the
-// same build select_build returns.
+// build it falls back to.
 TEST(ChooseBuild, NamesWhyEachCandidateIsPassedOver) {
     const JsonObject good = entry_members("5.0.0");
     struct Case {
@@ -314,8 +318,10 @@ TEST(ChooseBuild, NamesWhyEachCandidateIsPassedOver) {
         EXPECT_FALSE(choice.candidates[0].build.has_value());
         EXPECT_EQ(choice.candidates[1].fault, EntryFault::None);
         EXPECT_EQ(choice.chosen, std::optional<std::size_t>(1));
-        EXPECT_EQ(choice.candidates[1].build->asset,
-                  select_build(document, Architecture::Arm64).value().asset);
+        EXPECT_EQ(choice.candidates[1].key, "desktop-windows-x64");
+        EXPECT_EQ(choice.candidates[1].build->asset, "desktop-windows-x64");
+        EXPECT_EQ(choice.candidates[1].build->version, "1.0.0");
+        EXPECT_EQ(choice.candidates[1].numbers, (VersionNumbers{1, 0, 0}));
     }
 
     const BuildChoice none = choose_build(object({}), Architecture::X64);
@@ -334,14 +340,22 @@ TEST(ChooseBuild, NamesWhyEachCandidateIsPassedOver) {
 }
 
 TEST(ParseManifestDocument, WrapsTheReaderErrorWithTheSource) {
-    for (std::string_view bytes : {std::string_view(""), std::string_view("\xef\xbb\xbf{}"),
-                                   std::string_view("{\"a\":1,}"), std::string_view("[1] x")}) {
-        Result<JsonValue> reader = parse_json(bytes);
-        ASSERT_FALSE(reader.ok());
-        Result<JsonValue> document = parse_manifest_document(bytes, "C:\\m\\metadata.json");
+    struct Case {
+        std::string_view bytes;
+        std::string reader_error;
+    };
+    const Case cases[] = {
+        {"", "EOF while parsing a value at line 1 column 0"},
+        {"\xef\xbb\xbf{}", "expected value at line 1 column 1"},
+        {"{\"a\":1,}", "trailing comma at line 1 column 8"},
+        {"[1] x", "trailing characters at line 1 column 5"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        Result<JsonValue> document = parse_manifest_document(c.bytes, "C:\\m\\metadata.json");
         ASSERT_FALSE(document.ok());
         EXPECT_EQ(document.error(),
-                  "The manifest C:\\m\\metadata.json is not valid JSON: " + reader.error());
+                  "The manifest C:\\m\\metadata.json is not valid JSON: " + c.reader_error);
     }
 }
 
@@ -374,16 +388,17 @@ TEST(ParseAndSelect, SizeLiteralsFromManifestText) {
         {"1E0", std::nullopt},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.literal);
         const std::string text = std::string("{\"desktop-windows-x64\":{\"version\":\"1.0.0\",") +
                                  "\"url\":\"u\",\"sha256\":\"s\",\"size\":" + c.literal + "}}";
         Result<JsonValue> document = parse_manifest_document(text, "m.json");
-        ASSERT_TRUE(document.ok()) << c.literal << ": " << document.error();
-        Result<ReleaseManifest> build = select_build(document.value(), Architecture::X64);
+        ASSERT_TRUE(document.ok()) << document.error();
+        Result<BuildEntry> build = select_build(document.value(), Architecture::X64);
         if (c.expected) {
-            ASSERT_TRUE(build.ok()) << c.literal;
-            EXPECT_EQ(build.value().size, *c.expected) << c.literal;
+            ASSERT_TRUE(build.ok());
+            EXPECT_EQ(build.value().size, *c.expected);
         } else {
-            EXPECT_EQ(build.error(), no_app("win32-x64")) << c.literal;
+            EXPECT_EQ(build.error(), no_app("win32-x64"));
         }
     }
 }
@@ -399,7 +414,7 @@ TEST(ParseAndSelect, ArmComputerWithAnOlderNativeBuildAndDuplicatedUrl) {
     })";
     Result<JsonValue> document = parse_manifest_document(text, "m.json");
     ASSERT_TRUE(document.ok()) << document.error();
-    Result<ReleaseManifest> build = select_build(document.value(), Architecture::Arm64);
+    Result<BuildEntry> build = select_build(document.value(), Architecture::Arm64);
     ASSERT_TRUE(build.ok()) << build.error();
     EXPECT_EQ(build.value().asset, "desktop-windows-x64");
     EXPECT_EQ(build.value().version, "2.0.1");

@@ -1,18 +1,28 @@
 // vantile-release, run in-process as its main runs it: each case gives the arguments and the
-// files, and asserts the exit code and the exact lines it prints.
+// files (zip archives made here with libarchive's writer), and asserts the exit code and the
+// exact lines it prints. Expected verdicts are written from the installer's rules.
+#include <archive.h>
+#include <archive_entry.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "flow/json_reader.h"
-#include "flow/trust_rules.h"
-#include "release_tool/json_text.h"
+#include "flow/json_writer.h"
+#include "flow/sha256.h"
+#include "release_tool/archive_rules.h"
 #include "release_tool/release_tool.h"
+#include "release_tool/terminal_text.h"
 
 namespace vantile {
 namespace {
@@ -22,8 +32,8 @@ const std::string ABC = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff6
 const std::string EMPTY = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 // Where archives are published: the CMake-configured storage and CDN locations.
 const std::string STORAGE =
-    std::string(STORAGE_DOWNLOAD_PREFIX) + std::string(DOWNLOAD_PATH_PREFIX);
-const std::string CDN = std::string(CDN_DOWNLOAD_PREFIX) + std::string(DOWNLOAD_PATH_PREFIX);
+    "https://" VANTILE_STORAGE_HOST "/s3-mirrowfold-upgrade-3/vantile/desktop/";
+const std::string CDN = "https://" VANTILE_CDN_HOST "/vantile/desktop/";
 const std::string UNTRUSTED = "https://downloads.example.com/vantile/desktop/";
 
 std::string no_app(const std::string& platform) {
@@ -32,10 +42,68 @@ std::string no_app(const std::string& platform) {
 }
 
 // A build entry as a publisher would write it.
+// A build entry as a publisher would write it; a Windows path's backslashes escaped for JSON.
 std::string entry(const std::string& version, const std::string& url, const std::string& size = "3",
                   const std::string& sha256 = ABC, const std::string& extra = "") {
-    return R"({"version": ")" + version + R"(", "url": ")" + url + R"(", "size": )" + size +
+    std::string escaped_url;
+    for (char c : url) escaped_url += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return R"({"version": ")" + version + R"(", "url": ")" + escaped_url + R"(", "size": )" + size +
            R"(, "sha256": ")" + sha256 + "\"" + extra + "}";
+}
+
+// One entry of a zip made for a test.
+struct ZipEntry {
+    std::string name;
+    std::string content;  // a file's bytes, or a link's target
+    mode_t type = AE_IFREG;
+};
+
+struct ArchiveWriteFree {
+    void operator()(archive* writer) const { archive_write_free(writer); }
+};
+
+enum class ZipKind { Deflated, Stored, Encrypted };
+
+// Writes a zip with these entries: compressed, stored as they are, or each file protected by
+// a password.
+void write_zip(const std::filesystem::path& path, const std::vector<ZipEntry>& entries,
+               ZipKind kind = ZipKind::Deflated) {
+    std::filesystem::create_directories(path.parent_path());
+    std::unique_ptr<archive, ArchiveWriteFree> writer(archive_write_new());
+    ASSERT_EQ(archive_write_set_format_zip(writer.get()), ARCHIVE_OK);
+    if (kind == ZipKind::Stored) {
+        ASSERT_EQ(archive_write_set_options(writer.get(), "zip:compression=store"), ARCHIVE_OK);
+    }
+    if (kind == ZipKind::Encrypted) {
+        ASSERT_EQ(archive_write_set_options(writer.get(), "zip:encryption=zipcrypt"), ARCHIVE_OK)
+            << archive_error_string(writer.get());
+        ASSERT_EQ(archive_write_set_passphrase(writer.get(), "secret"), ARCHIVE_OK);
+    }
+    ASSERT_EQ(archive_write_open_filename(writer.get(), path.c_str()), ARCHIVE_OK);
+    for (const ZipEntry& item : entries) {
+        archive_entry* entry = archive_entry_new();
+        archive_entry_set_pathname(entry, item.name.c_str());
+        archive_entry_set_filetype(entry, item.type);
+        archive_entry_set_perm(entry, 0644);
+        if (item.type == AE_IFLNK) archive_entry_set_symlink(entry, item.content.c_str());
+        if (item.type == AE_IFREG) archive_entry_set_size(entry, item.content.size());
+        ASSERT_EQ(archive_write_header(writer.get(), entry), ARCHIVE_OK)
+            << archive_error_string(writer.get());
+        if (item.type == AE_IFREG)
+            archive_write_data(writer.get(), item.content.data(), item.content.size());
+        archive_entry_free(entry);
+    }
+    ASSERT_EQ(archive_write_close(writer.get()), ARCHIVE_OK);
+}
+
+// What a build makes: Vantile.exe at the top and a file of its own.
+const std::vector<ZipEntry> APP = {{"Vantile.exe", "MZ stand-in"}, {"resources/a.txt", "a"}};
+
+// The size and SHA-256 of a file, worked out apart from the tool.
+std::pair<std::string, std::string> size_and_digest(const std::string& path) {
+    Result<FileDigest> digest = sha256_of_file(path);
+    if (!digest) return {"?", digest.error()};
+    return {std::to_string(digest.value().byte_count), digest.value().digest};
 }
 
 struct ToolRun {
@@ -67,6 +135,15 @@ class ReleaseToolTest : public ::testing::Test {
         std::filesystem::create_directories((dir_ / name).parent_path());
         std::ofstream(dir_ / name, std::ios::binary) << content;
         return path(name);
+    }
+
+    // A zip under `name` and its entry for a manifest with this url.
+    std::string zip_entry(const std::string& name, const std::vector<ZipEntry>& entries,
+                          const std::string& url, const std::string& version = "1.4.0") {
+        std::filesystem::create_directories((dir_ / name).parent_path());
+        write_zip(dir_ / name, entries);
+        const auto [size, sha256] = size_and_digest(path(name));
+        return entry(version, url, size, sha256);
     }
 
     std::string read(const std::string& name) const {
@@ -226,17 +303,13 @@ TEST_F(ReleaseToolTest, CheckGivesTheInstallersMessageForAManifestItCannotRead) 
         write("bad.json", "{\n  \"desktop-windows-x64\": {\"version\": \"1.4.0\",},\n}");
     const std::string invalid =
         "The manifest " + bad_json + " is not valid JSON: trailing comma at line 2 column 46";
-    const std::string missing = path("missing.json");
-    const std::string absent = "The manifest " + missing + " does not exist.";
     const std::string large = write("large.json", std::string(1048577, ' '));
     const std::string too_large = "The manifest " + large + " is larger than a manifest can be.";
     struct Case {
         std::string manifest;
         std::string message;
     };
-    for (const Case& c : {Case{bad_json, invalid}, Case{missing, absent},
-                          Case{dir_.string(), "The manifest " + dir_.string() + " does not exist."},
-                          Case{large, too_large}}) {
+    for (const Case& c : {Case{bad_json, invalid}, Case{large, too_large}}) {
         SCOPED_TRACE(c.manifest);
         const ToolRun result = run({"check", c.manifest});
         EXPECT_EQ(result.code, 1);
@@ -247,64 +320,381 @@ TEST_F(ReleaseToolTest, CheckGivesTheInstallersMessageForAManifestItCannotRead) 
     }
 }
 
+TEST_F(ReleaseToolTest, AManifestOrFolderThatIsNotThereIsThePublishersMistake) {
+    const std::string manifest = write("metadata.json", "{}");
+    const std::string missing = path("metadta.json");
+    ASSERT_EQ(mkfifo(path("fifo.json").c_str(), 0600), 0);
+    struct Case {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"a misspelt manifest", {"check", missing}, "The manifest " + missing + " does not exist."},
+        {"a folder for a manifest",
+         {"check", dir_.string()},
+         "The manifest " + dir_.string() + " does not exist."},
+        {"a pipe for a manifest",
+         {"check", path("fifo.json")},
+         "The manifest " + path("fifo.json") + " does not exist."},
+        {"a missing --files folder",
+         {"check", manifest, "--files", path("nope")},
+         "The folder " + path("nope") + " given with --files does not exist."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ToolRun result = run(c.arguments);
+        EXPECT_EQ(result.code, 2);
+        EXPECT_EQ(result.err, "vantile-release: " + c.message + "\n");
+        EXPECT_EQ(result.lines, std::vector<std::string>{});
+    }
+}
+
 TEST_F(ReleaseToolTest, CheckFilesComparesEachChosenArchiveWithTheInstallersVerification) {
     const std::string x64 = STORAGE + "1.4.0/app-x64.zip";
     const std::string arm64 = CDN + "app-arm64.zip";
-    write("metadata.json", R"({"desktop-windows-x64": )" + entry("1.4.0", x64) +
-                               R"(, "desktop-windows-arm64": )" +
-                               entry("1.4.0", arm64, "3", EMPTY) + "}");
     const std::string files = path("files");
     const std::string x64_file = files + "/app-x64.zip";
-    const std::string arm64_file = files + "/app-arm64.zip";
+    write_zip(x64_file, APP);
+    const std::string published = read("files/app-x64.zip");
+    const auto [size, sha256] = size_and_digest(x64_file);
+    write("metadata.json", R"({"desktop-windows-x64": )" + entry("1.4.0", x64, size, sha256) +
+                               R"(, "desktop-windows-arm64": )" +
+                               entry("1.4.0", arm64, "3", EMPTY) + "}");
     const std::string x64_lines[] = {
         "x64: chooses desktop-windows-x64 1.4.0, the only entry x64 computers read",
-        "x64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")"};
+        "x64: downloads " + x64 + " (" + size + " bytes, SHA-256 " + sha256 + ")"};
     const std::string arm64_lines[] = {
         "arm64: chooses desktop-windows-arm64 1.4.0, because desktop-windows-x64 1.4.0 is not "
         "strictly newer",
-        "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + EMPTY + ")"};
+        "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + EMPTY + ")",
+        "arm64: would fail: " + arm64 + " failed its checksum (expected " + EMPTY + ", got " + ABC +
+            "): it is not the published file."};
     struct Case {
         const char* name;
         const char* x64_content;  // nullptr: no such file
-        std::string x64_verdict;
-        std::string arm64_verdict;
+        std::vector<std::string> x64_verdict;
         std::string summary;
     };
+    const std::string longer = std::to_string(std::stoll(size) + 1);
     const Case cases[] = {
-        {"matching, and a digest that differs", "abc",
-         "x64: " + x64_file + " has that size and SHA-256",
-         "arm64: would fail: " + arm64 + " failed its checksum (expected " + EMPTY + ", got " +
-             ABC + "): it is not the published file.",
+        {"the published archive",
+         "",
+         {"x64: " + x64_file + " has that size and SHA-256",
+          "x64: " + x64_file + " unpacks with Vantile.exe at its top"},
          "Only x64 computers would install."},
-        {"a size that differs", "abcd",
-         "x64: would fail: " + x64 +
-             " is 4 bytes, but the manifest says 3: the download is incomplete, or is not the "
-             "published file.",
-         "arm64: would fail: " + arm64 + " failed its checksum (expected " + EMPTY + ", got " +
-             ABC + "): it is not the published file.",
+        {"a size that differs",
+         "+",
+         {"x64: would fail: " + x64 + " is " + longer + " bytes, but the manifest says " + size +
+          ": the download is incomplete, or is not the published file."},
          "Neither kind of computer would install."},
-        {"a missing archive", nullptr,
-         "x64: would fail: Could not read " + x64_file + ": No such file or directory (os error 2)",
-         "arm64: would fail: " + arm64 + " failed its checksum (expected " + EMPTY + ", got " +
-             ABC + "): it is not the published file.",
+        {"a missing archive",
+         nullptr,
+         {"x64: would fail: Could not read " + x64_file +
+          ": No such file or directory (os error 2)"},
          "Neither kind of computer would install."},
     };
     write("files/app-arm64.zip", "abc");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove(x64_file);
-        if (c.x64_content) write("files/app-x64.zip", c.x64_content);
+        if (c.x64_content) write("files/app-x64.zip", published + c.x64_content);
         const ToolRun result = run({"check", path("metadata.json"), "--files", files});
         EXPECT_EQ(result.code, 1);
-        EXPECT_EQ(result.lines, (std::vector<std::string>{x64_lines[0], x64_lines[1], c.x64_verdict,
-                                                          arm64_lines[0], arm64_lines[1],
-                                                          c.arm64_verdict, c.summary}));
+        std::vector<std::string> expected(std::begin(x64_lines), std::end(x64_lines));
+        expected.insert(expected.end(), c.x64_verdict.begin(), c.x64_verdict.end());
+        expected.insert(expected.end(), std::begin(arm64_lines), std::end(arm64_lines));
+        expected.push_back(c.summary);
+        EXPECT_EQ(result.lines, expected);
     }
 }
 
+// What tar.exe and the installer's look for Vantile.exe make of an archive: each row is a zip
+// with its entries, and what the installer would say of it.
+TEST_F(ReleaseToolTest, CheckFollowsTheArchiveThroughUnpacking) {
+    struct Case {
+        const char* name;
+        std::vector<ZipEntry> entries;
+        std::vector<std::string> verdict;  // the lines after "has that size and SHA-256"
+        ZipKind kind = ZipKind::Deflated;
+    };
+    const std::string archive = path("offline") + "\\app.zip";
+    const std::string unpacks = "x64: " + archive + " unpacks with Vantile.exe at its top";
+    const std::string no_app =
+        "x64: would fail: The download has no Vantile.exe, so it is not a Vantile desktop app.";
+    const std::string tar_fails =
+        "x64: would fail: Could not unpack " + archive + " (tar.exe exit code 1).";
+    const Case cases[] = {
+        {"Vantile.exe at the top", APP, {unpacks}},
+        {"in another letter case, as Windows finds it", {{"vantile.EXE", "MZ"}}, {unpacks}},
+        {"behind ./", {{"./Vantile.exe", "MZ"}}, {unpacks}},
+        {"behind a leading slash, which tar.exe drops", {{"/Vantile.exe", "MZ"}}, {unpacks}},
+        {"only in a sub-folder",
+         {{"app/Vantile.exe", "MZ"}, {"app/b.txt", "b"}},
+         {no_app, "x64: the archive holds app/Vantile.exe, but only its top is looked at"}},
+        {"a folder named Vantile.exe",
+         {{"Vantile.exe/", "", AE_IFDIR}, {"Vantile.exe/x.txt", "x"}},
+         {no_app, "x64: Vantile.exe at the top of the archive is a folder"}},
+        {"no Vantile.exe at all",
+         {{"readme.txt", "r"}},
+         {no_app, "x64: the archive holds no Vantile.exe at all"}},
+        {"nothing at all", {}, {no_app, "x64: the archive holds no Vantile.exe at all"}},
+        {"an entry that climbs out with ..",
+         {{"Vantile.exe", "MZ"}, {"../evil.txt", "e"}},
+         {tar_fails,
+          "x64: tar.exe refuses ../evil.txt: its name climbs out of the folder with \"..\""}},
+        {"a symbolic link",
+         {{"Vantile.exe", "MZ"}, {"link", "/etc/passwd", AE_IFLNK}},
+         {tar_fails, "x64: tar.exe refuses link: it is a symbolic link"}},
+        {"encrypted entries",
+         {{"Vantile.exe", "MZ"}},
+         {tar_fails, "x64: tar.exe refuses Vantile.exe: it is encrypted"},
+         ZipKind::Encrypted},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(path("offline"));
+        std::filesystem::create_directories(path("offline"));
+        write_zip(path("offline/app.zip"), c.entries, c.kind);
+        const auto [size, sha256] = size_and_digest(path("offline/app.zip"));
+        write("offline/metadata.json",
+              R"({"desktop-windows-x64": )" + entry("1.4.0", "app.zip", size, sha256) + "}");
+        // No --files: a local manifest's archive is read where the installer reads it.
+        const ToolRun result = run({"check", path("offline/metadata.json")});
+        ASSERT_EQ(result.lines.size(), 7 + c.verdict.size() * 2)
+            << testing::PrintToString(result.lines);
+        EXPECT_EQ(result.lines[2], "x64: " + archive + " has that size and SHA-256");
+        EXPECT_EQ(std::vector<std::string>(result.lines.begin() + 3,
+                                           result.lines.begin() + 3 + c.verdict.size()),
+                  c.verdict);
+        const bool installs = c.verdict.front() == unpacks;
+        EXPECT_EQ(result.code, installs ? 0 : 1);
+        EXPECT_EQ(result.lines.back(), installs ? "Both kinds of computer would install."
+                                                : "Neither kind of computer would install.");
+    }
+}
+
+TEST_F(ReleaseToolTest, CheckSaysWhenTarExeCannotReadTheArchive) {
+    write_zip(path("offline/stored.zip"), {{"Vantile.exe", "MZ stand-in"}}, ZipKind::Stored);
+    const std::string stored = read("offline/stored.zip");
+    std::string changed_data = stored;
+    // The file's data no longer matches its CRC.
+    changed_data[changed_data.find("stand-in")] ^= 0x20;
+    write_zip(path("offline/deflated.zip"), APP);
+    const std::string deflated = read("offline/deflated.zip");
+    struct Case {
+        const char* name;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"data that fails its CRC", changed_data},
+        {"cut short", deflated.substr(0, deflated.size() / 2)},
+        {"not an archive", "just text\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string zip = write("offline/app.zip", c.bytes);
+        const auto [size, sha256] = size_and_digest(zip);
+        write("offline/metadata.json",
+              R"({"desktop-windows-x64": )" + entry("1.4.0", "app.zip", size, sha256) + "}");
+        const ToolRun result = run({"check", path("offline/metadata.json")});
+        EXPECT_EQ(result.code, 1);
+        ASSERT_GE(result.lines.size(), 5u);
+        EXPECT_EQ(result.lines[3], "x64: would fail: Could not unpack " + path("offline") +
+                                       "\\app.zip (tar.exe exit code 1).");
+        EXPECT_TRUE(result.lines[4].starts_with("x64: tar.exe cannot read the archive: "))
+            << result.lines[4];
+    }
+}
+
+// An offline manifest written on Windows is read as the installer on Windows reads it.
+TEST_F(ReleaseToolTest, CheckReadsOfflinePathsWithWindowsRules) {
+    const std::string offline = path("offline");
+    write_zip(offline + "/builds/app.zip", APP);
+    write_zip(path("outside.zip"), APP);
+    const auto [size, sha256] = size_and_digest(offline + "/builds/app.zip");
+    const auto [outside_size, outside_sha256] = size_and_digest(path("outside.zip"));
+    struct Case {
+        const char* name;
+        std::string url;
+        std::string size;
+        std::string sha256;
+        std::vector<std::string> lines;  // after "chooses"
+        int code;
+    };
+    const std::string at = offline + "\\builds\\app.zip";
+    const Case cases[] = {
+        {"backslashes",
+         "builds\\app.zip",
+         size,
+         sha256,
+         {"copies the local file " + at + " (" + size + " bytes, SHA-256 " + sha256 + ")",
+          at + " has that size and SHA-256", at + " unpacks with Vantile.exe at its top"},
+         0},
+        {"mixed separators and a dot",
+         ".\\builds/app.zip",
+         size,
+         sha256,
+         {"copies the local file " + offline + "\\.\\builds/app.zip (" + size + " bytes, SHA-256 " +
+              sha256 + ")",
+          offline + "\\.\\builds/app.zip has that size and SHA-256",
+          offline + "\\.\\builds/app.zip unpacks with Vantile.exe at its top"},
+         0},
+        {"outside the folder",
+         "..\\outside.zip",
+         outside_size,
+         outside_sha256,
+         {"copies the local file " + offline + "\\..\\outside.zip (" + outside_size +
+              " bytes, SHA-256 " + outside_sha256 + ")",
+          "warning: ..\\outside.zip lies outside the manifest's folder: an offline folder is "
+          "copied whole, and this archive would be left behind",
+          offline + "\\..\\outside.zip has that size and SHA-256",
+          offline + "\\..\\outside.zip unpacks with Vantile.exe at its top"},
+         0},
+        {"a missing archive",
+         "builds\\missing.zip",
+         size,
+         sha256,
+         {"copies the local file " + offline + "\\builds\\missing.zip (" + size +
+              " bytes, SHA-256 " + sha256 + ")",
+          "would fail: Could not read " + offline +
+              "\\builds\\missing.zip: No such file or directory (os error 2)"},
+         1},
+        {"a drive",
+         "D:\\releases\\app.zip",
+         size,
+         sha256,
+         {"copies the local file D:\\releases\\app.zip (" + size + " bytes, SHA-256 " + sha256 +
+              ")",
+          "warning: D:\\releases\\app.zip lies outside the manifest's folder: an offline folder "
+          "is copied whole, and this archive would be left behind",
+          "D:\\releases\\app.zip cannot be checked on this computer: only Windows reaches a "
+          "drive or a network share"},
+         3},
+        {"a network share",
+         "\\\\server\\share\\app.zip",
+         size,
+         sha256,
+         {"copies the local file \\\\server\\share\\app.zip (" + size + " bytes, SHA-256 " +
+              sha256 + ")",
+          "warning: \\\\server\\share\\app.zip lies outside the manifest's folder: an offline "
+          "folder is copied whole, and this archive would be left behind",
+          "\\\\server\\share\\app.zip cannot be checked on this computer: only Windows "
+          "reaches a drive or a network share"},
+         3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string manifest =
+            write("offline/metadata.json",
+                  R"({"desktop-windows-x64": )" + entry("1.4.0", c.url, c.size, c.sha256) + "}");
+        const ToolRun result = run({"check", manifest});
+        EXPECT_EQ(result.code, c.code);
+        std::vector<std::string> expected;
+        for (const char* computer : {"x64: ", "arm64: "}) {
+            expected.push_back(std::string(computer) + "chooses desktop-windows-x64 1.4.0, " +
+                               (computer[0] == 'x' ? "the only entry x64 computers read"
+                                                   : "because there is no desktop-windows-arm64"));
+            for (const std::string& line : c.lines) expected.push_back(computer + line);
+        }
+        expected.push_back(c.code == 0   ? "Both kinds of computer would install."
+                           : c.code == 3 ? "Both kinds of computer would install, as far as this "
+                                           "computer can check."
+                                         : "Neither kind of computer would install.");
+        EXPECT_EQ(result.lines, expected);
+    }
+}
+
+// Relative paths are named as given: the installer's path for a local archive, the name for
+// one found with "--files .", never with a "./" of the tool's own.
+TEST_F(ReleaseToolTest, RelativePathsAreNamedAsTheInstallerWouldOpenThem) {
+    write_zip(path("offline/builds/app.zip"), APP);
+    write_zip(path("app-x64.zip"), APP);
+    const auto [size, sha256] = size_and_digest(path("app-x64.zip"));
+    write("offline/metadata.json",
+          R"({"desktop-windows-x64": )" + entry("1.4.0", "builds\\app.zip", size, sha256) + "}");
+    write("metadata.json", R"({"desktop-windows-x64": )" +
+                               entry("1.4.0", STORAGE + "app-x64.zip", size, sha256) + "}");
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir_);
+    const ToolRun local = run({"check", "offline/metadata.json"});
+    const ToolRun published = run({"check", "metadata.json", "--files", "."});
+    std::filesystem::current_path(previous);
+    ASSERT_GE(local.lines.size(), 4u);
+    EXPECT_EQ(local.lines[2], "x64: offline\\builds\\app.zip has that size and SHA-256");
+    EXPECT_EQ(local.lines[3], "x64: offline\\builds\\app.zip unpacks with Vantile.exe at its top");
+    ASSERT_GE(published.lines.size(), 4u);
+    EXPECT_EQ(published.lines[2], "x64: app-x64.zip has that size and SHA-256");
+    EXPECT_EQ(published.code, 0);
+}
+
+// Pipes and devices are never read: a manifest naming one ends at once. Run in a child
+// process that an alarm ends, so that a hang fails the test instead of stopping it.
+TEST_F(ReleaseToolTest, SpecialFilesNeverHang) {
+    std::filesystem::create_directories(path("offline"));
+    ASSERT_EQ(mkfifo(path("offline/pipe.zip").c_str(), 0600), 0);
+    struct Case {
+        const char* name;
+        std::string url;
+        std::string named;
+    };
+    const Case cases[] = {
+        {"an endless device", "/dev/zero", "/dev/zero"},
+        {"a pipe nobody writes to", "pipe.zip", path("offline") + "\\pipe.zip"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string manifest =
+            write("offline/metadata.json",
+                  R"({"desktop-windows-x64": )" + entry("1.4.0", c.url, "3", ABC) + "}");
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            alarm(20);
+            std::ostringstream out, err;
+            _exit(run_release_tool({"check", manifest}, out, err));
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << "the check was stopped by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 1);
+        const ToolRun result = run({"check", manifest});
+        const std::string refused =
+            "x64: would fail: Could not read " + c.named + ": it is not a regular file";
+        EXPECT_NE(std::find(result.lines.begin(), result.lines.end(), refused), result.lines.end())
+            << testing::PrintToString(result.lines);
+    }
+}
+
+TEST_F(ReleaseToolTest, ControlCharactersReachTheTerminalEscaped) {
+    const std::string version = "1.4.0\x1b]0;retitled\x07\x1b[2J\xc2\x9b";
+    write("metadata.json",
+          R"({"desktop-windows-x64": )" + entry(R"(1.4.0-\u001b[2J)", STORAGE + "app.zip") +
+              R"(, "desktop-windows-arm64": )" +
+              entry(R"(1.4.0\u001b]0;retitled\u0007\u001b[2J\u009b)", STORAGE + "app.zip") + "}");
+    const ToolRun result = run({"check", path("metadata.json")});
+    std::string all;
+    for (const std::string& line : result.lines) all += line + "\n";
+    EXPECT_EQ(all.find('\x1b'), std::string::npos) << all;
+    EXPECT_EQ(all.find('\x07'), std::string::npos) << all;
+    EXPECT_NE(all.find("\"1.4.0\\x1b]0;retitled\\x07\\x1b[2J\\u009b\" is not major.minor.patch"),
+              std::string::npos)
+        << all;
+    // The prerelease part holds ESC, so x64's entry is passed over too.
+    EXPECT_NE(all.find("\"1.4.0-\\x1b[2J\""), std::string::npos) << all;
+    EXPECT_EQ(printable(version), "1.4.0\\x1b]0;retitled\\x07\\x1b[2J\\u009b");
+    EXPECT_EQ(printable("tab\there, DEL\x7f, \xc3\xa9 stays"),
+              "tab\\x09here, DEL\\x7f, \xc3\xa9 stays");
+}
+
 TEST_F(ReleaseToolTest, MakeWritesTheManifestAndWhatEachComputerWouldInstall) {
-    const std::string x64 = write("build/vantile-1.4.0-x64.zip", "abc");
-    const std::string arm64 = write("build/vantile-1.4.0-arm64.zip", "");
+    const std::string x64 = path("build/vantile-1.4.0-x64.zip");
+    const std::string arm64 = path("build/vantile-1.4.0-arm64.zip");
+    std::filesystem::create_directories(path("build"));
+    write_zip(x64, APP);
+    write_zip(arm64, {{"Vantile.exe", "arm64 MZ"}});
+    const auto [x64_size, x64_sha256] = size_and_digest(x64);
+    const auto [arm64_size, arm64_sha256] = size_and_digest(arm64);
     const std::string out = path("metadata.json");
     const ToolRun made = run({"make", "--version", "1.4.0", "--x64", x64, "--arm64", arm64,
                               "--base", STORAGE + "1.4.0", "--out", out});
@@ -319,9 +709,11 @@ TEST_F(ReleaseToolTest, MakeWritesTheManifestAndWhatEachComputerWouldInstall) {
               "    \"url\": \"" +
                   x64_url +
                   "\",\n"
-                  "    \"size\": 3,\n"
+                  "    \"size\": " +
+                  x64_size +
+                  ",\n"
                   "    \"sha256\": \"" +
-                  ABC +
+                  x64_sha256 +
                   "\"\n"
                   "  },\n"
                   "  \"desktop-windows-arm64\": {\n"
@@ -329,18 +721,21 @@ TEST_F(ReleaseToolTest, MakeWritesTheManifestAndWhatEachComputerWouldInstall) {
                   "    \"url\": \"" +
                   arm64_url +
                   "\",\n"
-                  "    \"size\": 0,\n"
+                  "    \"size\": " +
+                  arm64_size +
+                  ",\n"
                   "    \"sha256\": \"" +
-                  EMPTY +
+                  arm64_sha256 +
                   "\"\n"
                   "  }\n"
                   "}\n");
     const std::vector<std::string> verdict = {
         "x64: chooses desktop-windows-x64 1.4.0, the only entry x64 computers read",
-        "x64: downloads " + x64_url + " (3 bytes, SHA-256 " + ABC + ")",
+        "x64: downloads " + x64_url + " (" + x64_size + " bytes, SHA-256 " + x64_sha256 + ")",
         "arm64: chooses desktop-windows-arm64 1.4.0, because desktop-windows-x64 1.4.0 is not "
         "strictly newer",
-        "arm64: downloads " + arm64_url + " (0 bytes, SHA-256 " + EMPTY + ")",
+        "arm64: downloads " + arm64_url + " (" + arm64_size + " bytes, SHA-256 " + arm64_sha256 +
+            ")",
         "Both kinds of computer would install."};
     std::vector<std::string> expected = {"Wrote " + out};
     expected.insert(expected.end(), verdict.begin(), verdict.end());
@@ -349,16 +744,18 @@ TEST_F(ReleaseToolTest, MakeWritesTheManifestAndWhatEachComputerWouldInstall) {
     // The round trip: the archives as built pass the installer's verification.
     const ToolRun checked = run({"check", out, "--files", path("build")});
     EXPECT_EQ(checked.code, 0) << checked.lines.back();
-    EXPECT_EQ(checked.lines.size(), 7u);
-    EXPECT_EQ(checked.lines[2],
-              "x64: " + path("build") + "/vantile-1.4.0-x64.zip has that size and SHA-256");
-    EXPECT_EQ(checked.lines[5],
-              "arm64: " + path("build") + "/vantile-1.4.0-arm64.zip has that size and SHA-256");
+    ASSERT_EQ(checked.lines.size(), 9u);
+    EXPECT_EQ(checked.lines[2], "x64: " + x64 + " has that size and SHA-256");
+    EXPECT_EQ(checked.lines[3], "x64: " + x64 + " unpacks with Vantile.exe at its top");
+    EXPECT_EQ(checked.lines[6], "arm64: " + arm64 + " has that size and SHA-256");
+    EXPECT_EQ(checked.lines[7], "arm64: " + arm64 + " unpacks with Vantile.exe at its top");
 }
 
 TEST_F(ReleaseToolTest, MakeLocalNamesEachArchiveBesideTheManifest) {
-    write("offline/vantile-x64.zip", "abc");
-    write("offline/arm64/vantile.zip", "abc");
+    std::filesystem::create_directories(path("offline/arm64"));
+    write_zip(path("offline/vantile-x64.zip"), APP);
+    write_zip(path("offline/arm64/vantile.zip"), APP);
+    const auto [size, sha256] = size_and_digest(path("offline/vantile-x64.zip"));
     const std::string out = path("offline/metadata.json");
     const ToolRun made =
         run({"make", "--local", "--version", "1.4.0-rc.1", "--x64", path("offline/vantile-x64.zip"),
@@ -373,14 +770,100 @@ TEST_F(ReleaseToolTest, MakeLocalNamesEachArchiveBesideTheManifest) {
               "arm64/vantile.zip");
     // The installer joins a local name onto the manifest's folder with a backslash.
     const std::string folder = path("offline");
-    EXPECT_EQ(made.lines[2], "x64: copies the local file " + folder +
-                                 "\\vantile-x64.zip (3 bytes, SHA-256 " + ABC + ")");
-    EXPECT_EQ(made.lines[4], "arm64: copies the local file " + folder +
-                                 "\\arm64/vantile.zip (3 bytes, SHA-256 " + ABC + ")");
+    EXPECT_EQ(made.lines[2], "x64: copies the local file " + folder + "\\vantile-x64.zip (" + size +
+                                 " bytes, SHA-256 " + sha256 + ")");
+    EXPECT_EQ(made.lines[4], "arm64: copies the local file " + folder + "\\arm64/vantile.zip (" +
+                                 size + " bytes, SHA-256 " + sha256 + ")");
 
-    const ToolRun checked = run({"check", out, "--files", folder});
+    const ToolRun checked = run({"check", out});
     EXPECT_EQ(checked.code, 0);
     EXPECT_EQ(checked.lines.back(), "Both kinds of computer would install.");
+}
+
+// A name that is one file on Linux may be a path, a device or nothing on Windows.
+TEST_F(ReleaseToolTest, MakeLocalRefusesNamesWindowsReadsOtherwise) {
+    const std::string out = path("offline/metadata.json");
+    struct Case {
+        std::string name;
+        std::string part;  // as the terminal shows it
+        std::string fault;
+        std::string shown = {};  // the name as the terminal shows it, when it differs
+    };
+    const Case cases[] = {
+        {"..\\..\\x.zip", "..\\..\\x.zip", "it holds \\, which Windows does not allow in a name"},
+        {"a:b.zip", "a:b.zip", "it holds :, which Windows does not allow in a name"},
+        {"CON.zip", "CON.zip", "CON is a device name on Windows"},
+        {"lpt1", "lpt1", "lpt1 is a device name on Windows"},
+        {"app.zip.", "app.zip.", "Windows drops the full stop or space it ends in"},
+        {"aux/app.zip", "aux", "aux is a device name on Windows"},
+        {"tab\tname.zip", "tab\\x09name.zip", "it holds a control character", "tab\\x09name.zip"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(path("offline"));
+        const std::string archive = write("offline/" + c.name, "abc");
+        const ToolRun result =
+            run({"make", "--local", "--version", "1.4.0", "--x64", archive, "--out", out});
+        EXPECT_EQ(result.code, 1);
+        EXPECT_EQ(result.err, "vantile-release: The manifest would name " +
+                                  (c.shown.empty() ? c.name : c.shown) +
+                                  ", which Windows cannot read as it is meant: in " + c.part +
+                                  ", " + c.fault + ". Rename it.\n");
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
+}
+
+TEST_F(ReleaseToolTest, MakeNeverWritesOverItsArchives) {
+    const std::string archive = write("m/app.zip", std::string(1000, 'z'));
+    std::filesystem::create_symlink(archive, path("m/link.json"));
+    struct Case {
+        const char* name;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"the same path", archive},
+        {"another spelling", path("m/./../m/app.zip")},
+        {"a link to it", path("m/link.json")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* mode : {"--local", "--base"}) {
+            std::vector<std::string> arguments = {"make",  "--version", "1.4.0", "--x64",
+                                                  archive, "--out",     c.out,   mode};
+            if (std::string(mode) == "--base") arguments.push_back(STORAGE);
+            const ToolRun result = run(arguments);
+            EXPECT_EQ(result.code, 2);
+            EXPECT_EQ(result.err, "vantile-release: --out " + c.out + " is the archive " + archive +
+                                      ": the manifest would replace it.\n");
+            EXPECT_EQ(read("m/app.zip"), std::string(1000, 'z'));
+        }
+    }
+}
+
+// The manifest goes through a temporary file beside it: a failed write leaves the old one.
+TEST_F(ReleaseToolTest, MakeReplacesTheManifestOnlyWhenTheNewOneIsComplete) {
+    std::filesystem::create_directories(path("m"));
+    write_zip(path("m/app.zip"), APP);
+    const std::string out = write("m/metadata.json", "the old manifest");
+    const std::vector<std::string> make = {"make",  "--local",         "--version", "1.4.0",
+                                           "--x64", path("m/app.zip"), "--out",     out};
+    const ToolRun made = run(make);
+    ASSERT_EQ(made.code, 0) << made.err;
+    EXPECT_TRUE(read("m/metadata.json").starts_with("{\n  \"desktop-windows-x64\""));
+
+    // A folder in the way: the rename fails, and nothing is left beside it.
+    std::filesystem::create_directories(path("m/taken.json/inside"));
+    const ToolRun refused = run({"make", "--local", "--version", "1.4.0", "--x64",
+                                 path("m/app.zip"), "--out", path("m/taken.json")});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_TRUE(
+        refused.err.starts_with("vantile-release: Could not write " + path("m/taken.json") + ": "))
+        << refused.err;
+    std::vector<std::string> names;
+    for (const auto& item : std::filesystem::directory_iterator(path("m")))
+        names.push_back(item.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"app.zip", "metadata.json", "taken.json"}));
 }
 
 TEST_F(ReleaseToolTest, MakeRefusesWhatTheInstallerWouldRefuseAndWritesNothing) {
@@ -415,10 +898,10 @@ TEST_F(ReleaseToolTest, MakeRefusesWhatTheInstallerWouldRefuseAndWritesNothing) 
          "The manifest names " + UNTRUSTED +
              "vantile-x64.zip, which is not one of Vantile's downloads." + locations},
         {"trusted host, other folder",
-         {"--version", "1.4.0", "--x64", x64, "--base",
-          std::string(CDN_DOWNLOAD_PREFIX) + "vantile"},
-         "The manifest names " + std::string(CDN_DOWNLOAD_PREFIX) +
-             "vantile/vantile-x64.zip, which is not one of Vantile's downloads." + locations},
+         {"--version", "1.4.0", "--x64", x64, "--base", "https://" VANTILE_CDN_HOST "/vantile"},
+         "The manifest names https://" VANTILE_CDN_HOST
+         "/vantile/vantile-x64.zip, which is not one of Vantile's downloads." +
+             locations},
         {"host in capitals",
          {"--version", "1.4.0", "--x64", x64, "--base", "HTTPS://" + STORAGE.substr(8)},
          "The manifest names HTTPS://" + STORAGE.substr(8) +
@@ -496,17 +979,56 @@ TEST_F(ReleaseToolTest, WrongArgumentsExitWithTwoAndTheUsage) {
         {{"make", "--local=yes"}, "--local takes no value."},
         {{"make", "app.zip"}, "make takes no argument app.zip."},
     };
+    // One line on what is wrong, then only the lines that show how the tool is called.
+    const std::string synopsis =
+        "Usage: vantile-release make --version VERSION --x64 ARCHIVE [--arm64 ARCHIVE]\n"
+        "                            (--base https://... | --local) [--out metadata.json] "
+        "[--json]\n"
+        "       vantile-release check MANIFEST [--files FOLDER] [--json]\n"
+        "       vantile-release --help\n";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
         const ToolRun result = run(c.arguments);
         EXPECT_EQ(result.code, 2);
-        EXPECT_TRUE(result.err.starts_with("vantile-release: " + c.message + "\n\nUsage:\n"))
-            << result.err;
+        EXPECT_EQ(result.err, "vantile-release: " + c.message + "\n" + synopsis);
         EXPECT_EQ(result.lines, std::vector<std::string>{});
+
+        // With --json the same mistake is a JSON document on standard output.
+        std::vector<std::string> with_json = c.arguments;
+        with_json.push_back("--json");
+        const ToolRun json = run(with_json);
+        EXPECT_EQ(json.code, 2);
+        EXPECT_EQ(json.err, "");
+        std::string text;
+        for (const std::string& line : json.lines) text += line + "\n";
+        Result<JsonValue> document = parse_json(text);
+        ASSERT_TRUE(document.ok()) << document.error();
+        EXPECT_EQ(*document.value().find("error")->as_string(), c.message);
+        EXPECT_EQ(std::get<std::uint64_t>(document.value().find("exit_code")->data), 2u);
+        EXPECT_EQ(*document.value().find("usage")->as_string(), synopsis);
     }
-    const ToolRun help = run({"--help"});
-    EXPECT_EQ(help.code, 0);
-    EXPECT_EQ(help.lines.front(), "Usage:");
+}
+
+TEST_F(ReleaseToolTest, HelpAnywherePrintsTheUsage) {
+    const std::vector<std::vector<std::string>> asks = {{"--help"},
+                                                        {"-h"},
+                                                        {"help"},
+                                                        {"check", "metadata.json", "--help"},
+                                                        {"make", "-h", "--version"},
+                                                        {"publish", "--help"},
+                                                        {"check", "--files", "-h"}};
+    for (const std::vector<std::string>& arguments : asks) {
+        SCOPED_TRACE(testing::PrintToString(arguments));
+        const ToolRun help = run(arguments);
+        EXPECT_EQ(help.code, 0);
+        EXPECT_EQ(help.err, "");
+        ASSERT_FALSE(help.lines.empty());
+        EXPECT_TRUE(help.lines.front().starts_with("Usage: vantile-release make"));
+        EXPECT_NE(std::find(help.lines.begin(), help.lines.end(),
+                            "Exit codes: 0 done (check: both kinds of computer would install), 1 "
+                            "refused or"),
+                  help.lines.end());
+    }
 }
 
 TEST_F(ReleaseToolTest, JsonGivesTheSameVerdictsForScripts) {
@@ -558,6 +1080,76 @@ TEST_F(ReleaseToolTest, JsonGivesTheSameVerdictsForScripts) {
     Result<JsonValue> refusal = parse_json(refused_text);
     ASSERT_TRUE(refusal.ok()) << refusal.error();
     EXPECT_TRUE(refusal.value().find("error")->as_string()->starts_with("The version 1.4 is not"));
+
+    // An archive only Windows reaches, and one outside the offline folder.
+    write("offline/metadata.json", R"({"desktop-windows-x64": )" + entry("1.4.0", "D:\\app.zip") +
+                                       R"(, "desktop-windows-arm64": )" +
+                                       entry("1.4.0", "..\\app-x64.zip", "3", ABC) + "}");
+    const ToolRun unchecked = run({"check", path("offline/metadata.json"), "--json"});
+    EXPECT_EQ(unchecked.code, 1);  // app-x64.zip holds "abc", which tar.exe cannot unpack
+    std::string unchecked_text;
+    for (const std::string& line : unchecked.lines) unchecked_text += line + "\n";
+    Result<JsonValue> partial = parse_json(unchecked_text);
+    ASSERT_TRUE(partial.ok()) << partial.error();
+    EXPECT_EQ(std::get<bool>(partial.value().find("checked_everything")->data), false);
+    const auto& judged = std::get<JsonArray>(partial.value().find("computers")->data);
+    ASSERT_EQ(judged.size(), 2u);
+    EXPECT_EQ(*judged[0].find("unchecked")->as_string(),
+              "D:\\app.zip cannot be checked on this computer: only Windows reaches a drive or a "
+              "network share");
+    EXPECT_TRUE(std::holds_alternative<JsonNull>(judged[1].find("unchecked")->data));
+    const auto& warnings = std::get<JsonArray>(judged[1].find("warnings")->data);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_TRUE(warnings[0].as_string()->starts_with("..\\app-x64.zip lies outside"));
+    EXPECT_EQ(*judged[1].find("failure")->as_string(),
+              "Could not unpack " + path("offline") + "\\..\\app-x64.zip (tar.exe exit code 1).");
+}
+
+// The rules on entries as tar.exe on Windows reads their names: "\" separates as "/" does.
+TEST(JudgeArchive, ReadsEntryNamesWithWindowsSeparators) {
+    const std::string refused = "Could not unpack a.zip (tar.exe exit code 1).";
+    const std::string no_app =
+        "The download has no Vantile.exe, so it is not a Vantile desktop app.";
+    struct Case {
+        const char* name;
+        std::vector<ArchiveEntry> entries;
+        std::optional<std::string> failure;
+        std::vector<std::string> reasons;
+    };
+    const Case cases[] = {
+        {"a climb with backslashes",
+         {{"Vantile.exe"}, {"a\\..\\..\\x.txt"}},
+         refused,
+         {"tar.exe refuses a\\..\\..\\x.txt: its name climbs out of the folder with \"..\""}},
+        {"a sub-folder with a backslash",
+         {{"app\\Vantile.exe"}},
+         no_app,
+         {"the archive holds app\\Vantile.exe, but only its top is looked at"}},
+        {"a drive-rooted name, which tar.exe strips", {{"C:\\Vantile.exe"}}, std::nullopt, {}},
+        {"a folder below a file of that name",
+         {{"Vantile.exe"}, {"VANTILE.EXE\\x"}},
+         no_app,
+         {"Vantile.exe at the top of the archive is a folder"}},
+        {"a hard link",
+         {{"Vantile.exe"}, {"b", EntryKind::HardLink}},
+         refused,
+         {"tar.exe refuses b: it is a hard link"}},
+        {"a device",
+         {{"Vantile.exe"}, {"dev", EntryKind::Other}},
+         refused,
+         {"tar.exe refuses dev: it is neither a file nor a folder"}},
+        {"a name with two dots that is no climb",
+         {{"Vantile.exe"}, {"a..b/c..txt"}},
+         std::nullopt,
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const UnpackVerdict verdict =
+            judge_archive("a.zip", ArchiveListing{c.entries, std::nullopt});
+        EXPECT_EQ(verdict.failure, c.failure);
+        EXPECT_EQ(verdict.reasons, c.reasons);
+    }
 }
 
 TEST(JsonText, ReadsBackThroughTheInstallersReader) {

@@ -5,9 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "native/native_sha256_file.h"
+#include "flow/sha256.h"
 #include "sha256_vectors.h"
-#include "windows/portable/sha256.h"
 
 namespace vantile {
 namespace {

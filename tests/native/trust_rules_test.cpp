@@ -10,18 +10,34 @@
 namespace vantile {
 namespace {
 
+const std::string STORAGE_HOST = VANTILE_STORAGE_HOST;
+const std::string CDN_HOST = VANTILE_CDN_HOST;
 const std::string STORAGE = std::string(STORAGE_DOWNLOAD_PREFIX);
 const std::string CDN = std::string(CDN_DOWNLOAD_PREFIX);
 const ManifestSource FROM_ADDRESS = Address{std::string(DEFAULT_MANIFEST_ADDRESS)};
 const ManifestSource FROM_FILE = LocalFile{"D:\\test\\metadata.json"};
+
+std::string capitalised(std::string text, std::size_t count = std::string::npos) {
+    for (std::size_t i = 0; i < text.size() && i < count; ++i)
+        if (text[i] >= 'a' && text[i] <= 'z') text[i] = static_cast<char>(text[i] - 'a' + 'A');
+    return text;
+}
+
+// The host with its last "l" (or, failing that, an added letter) written as a look-alike.
+std::string homograph(std::string host) {
+    const std::size_t l = host.rfind('l');
+    if (l == std::string::npos) return host + "\xc5\x82";
+    return host.replace(l, 1, "\xc5\x82");
+}
 
 std::string not_ours(const std::string& url) {
     return "The manifest names " + url + ", which is not one of Vantile's downloads.";
 }
 
 TEST(TrustRulesConstants, UseTheDeploymentHosts) {
-    EXPECT_EQ(STORAGE, "https://releases.mirrowfold.example/s3-mirrowfold-upgrade-3/");
-    EXPECT_EQ(CDN, "https://cdn.mirrowfold.example/");
+    EXPECT_EQ(STORAGE,
+              std::string("https://") + VANTILE_STORAGE_HOST + "/s3-mirrowfold-upgrade-3/");
+    EXPECT_EQ(CDN, std::string("https://") + VANTILE_CDN_HOST + "/");
     EXPECT_EQ(DOWNLOAD_PATH_PREFIX, "vantile/desktop/");
 }
 
@@ -36,15 +52,16 @@ TEST(ResolveDownloadSource, AcceptsPlainPathsUnderBothLocations) {
     };
     for (const std::string& url : urls) {
         for (const ManifestSource& manifest : {FROM_ADDRESS, FROM_FILE}) {
+            SCOPED_TRACE(url);
             Result<DownloadSource> source = resolve_download_source(url, manifest);
-            ASSERT_TRUE(source.ok()) << url << ": " << source.error();
+            ASSERT_TRUE(source.ok()) << source.error();
             EXPECT_EQ(source.value(), DownloadSource{Address{url}});
         }
     }
 }
 
 TEST(ResolveDownloadSource, RefusesHostileAddresses) {
-    const std::string storage_host = "https://releases.mirrowfold.example";
+    const std::string storage_host = "https://" + STORAGE_HOST;
     const std::string hostile[] = {
         // the location test
         CDN + "vantile/desktop/",
@@ -90,39 +107,42 @@ TEST(ResolveDownloadSource, RefusesHostileAddresses) {
         storage_host + ":443/s3-mirrowfold-upgrade-3/vantile/desktop/app.zip",
         storage_host + ".evil.example/s3-mirrowfold-upgrade-3/vantile/desktop/app.zip",
         storage_host + "@evil.example/s3-mirrowfold-upgrade-3/vantile/desktop/app.zip",
-        "https://user@releases.mirrowfold.example/s3-mirrowfold-upgrade-3/vantile/desktop/a.zip",
+        "https://user@" + STORAGE_HOST + "/s3-mirrowfold-upgrade-3/vantile/desktop/a.zip",
         "https://evil.example/" + STORAGE + "vantile/desktop/app.zip",
         "https://evil.example/?" + CDN + "vantile/desktop/app.zip",
-        "https://RELEASES.mirrowfold.example/s3-mirrowfold-upgrade-3/vantile/desktop/app.zip",
-        "https://Cdn.mirrowfold.example/vantile/desktop/app.zip",
-        "HTTPS://cdn.mirrowfold.example/vantile/desktop/app.zip",
-        "Https://cdn.mirrowfold.example/vantile/desktop/app.zip",
-        "https://cdn.mirrowfold.example:8443/vantile/desktop/app.zip",
-        "https://cdn.mirrowfold.example./vantile/desktop/app.zip",
-        "https://cdn.mirrowfold.example\\vantile/desktop/app.zip",
-        "https:///cdn.mirrowfold.example/vantile/desktop/app.zip",
-        "https://cdn.mirrowfold.examp\xc5\x82\x65/vantile/desktop/app.zip",
-        "https://xn--cdn.mirrowfold.example/vantile/desktop/app.zip",
-        "https://cdn.mirrowfold.example%2f/vantile/desktop/app.zip",
+        "https://" + capitalised(STORAGE_HOST) + "/s3-mirrowfold-upgrade-3/vantile/desktop/app.zip",
+        "https://" + capitalised(CDN_HOST, 1) + "/vantile/desktop/app.zip",
+        "HTTPS://" + CDN_HOST + "/vantile/desktop/app.zip",
+        "Https://" + CDN_HOST + "/vantile/desktop/app.zip",
+        "https://" + CDN_HOST + ":8443/vantile/desktop/app.zip",
+        "https://" + CDN_HOST + "./vantile/desktop/app.zip",
+        "https://" + CDN_HOST + "\\vantile/desktop/app.zip",
+        "https:///" + CDN_HOST + "/vantile/desktop/app.zip",
+        "https://" + homograph(CDN_HOST) + "/vantile/desktop/app.zip",
+        "https://xn--" + CDN_HOST + "/vantile/desktop/app.zip",
+        "https://" + CDN_HOST + "%2f/vantile/desktop/app.zip",
         "https://",
         "https://x",
     };
     for (const std::string& url : hostile) {
+        SCOPED_TRACE(url);
         for (const ManifestSource& manifest : {FROM_ADDRESS, FROM_FILE}) {
             Result<DownloadSource> source = resolve_download_source(url, manifest);
-            ASSERT_FALSE(source.ok()) << url;
+            ASSERT_FALSE(source.ok());
             EXPECT_EQ(source.error(), not_ours(url));
         }
     }
 }
 
 TEST(ResolveDownloadSource, OtherSchemesAreNotTrusted) {
-    for (const char* url :
-         {"http://cdn.mirrowfold.example/vantile/desktop/app.zip", "ftp://x/app.zip",
-          "file://D:/app.zip", "file:///etc/passwd", "HTTP://x", "a://x", "C://builds/app.zip"}) {
+    for (const std::string& url :
+         {"http://" + CDN_HOST + "/vantile/desktop/app.zip", std::string("ftp://x/app.zip"),
+          std::string("file://D:/app.zip"), std::string("file:///etc/passwd"),
+          std::string("HTTP://x"), std::string("a://x"), std::string("C://builds/app.zip")}) {
         for (const ManifestSource& manifest : {FROM_ADDRESS, FROM_FILE}) {
+            SCOPED_TRACE(url);
             Result<DownloadSource> source = resolve_download_source(url, manifest);
-            ASSERT_FALSE(source.ok()) << url;
+            ASSERT_FALSE(source.ok());
             EXPECT_EQ(source.error(), std::string("Only https:// addresses are trusted, and ") +
                                           url + " is not one.");
         }
@@ -130,12 +150,14 @@ TEST(ResolveDownloadSource, OtherSchemesAreNotTrusted) {
 }
 
 TEST(ResolveDownloadSource, APathIsRefusedWhenTheManifestCameFromAnAddress) {
-    for (const char* url :
-         {"builds/app.zip", "app.zip", "D:\\app.zip", "\\\\server\\share\\a.zip", "", "1a://x",
-          "://x", "https:/x", " https://cdn.mirrowfold.example/vantile/desktop/app.zip"}) {
+    for (const std::string& url :
+         {std::string("builds/app.zip"), std::string("app.zip"), std::string("D:\\app.zip"),
+          std::string("\\\\server\\share\\a.zip"), std::string(), std::string("1a://x"),
+          std::string("://x"), std::string("https:/x"), " " + CDN + "vantile/desktop/app.zip"}) {
+        SCOPED_TRACE(url);
         Result<DownloadSource> source =
             resolve_download_source(url, Address{"https://example.test/m.json"});
-        ASSERT_FALSE(source.ok()) << url;
+        ASSERT_FALSE(source.ok());
         EXPECT_EQ(source.error(), std::string("The manifest https://example.test/m.json names ") +
                                       url + ", which is not an https:// address.");
     }
@@ -187,10 +209,10 @@ TEST(ResolveDownloadSource, APathIsResolvedNextToAManifestFile) {
         {"\\\\.\\D:\\test\\m.json", "\\b\\app.zip", "\\\\.\\D:\\b\\app.zip"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.manifest + std::string(" + ") + c.url);
         Result<DownloadSource> source = resolve_download_source(c.url, LocalFile{c.manifest});
-        ASSERT_TRUE(source.ok()) << c.manifest << " + " << c.url << ": " << source.error();
-        EXPECT_EQ(source.value(), DownloadSource{LocalFile{c.path}})
-            << c.manifest << " + " << c.url;
+        ASSERT_TRUE(source.ok()) << source.error();
+        EXPECT_EQ(source.value(), DownloadSource{LocalFile{c.path}});
     }
 }
 
@@ -200,7 +222,8 @@ TEST(CheckSha256Text, AcceptsExactly64HexadecimalDigits) {
     for (const std::string& text :
          {std::string(64, 'a'), std::string(64, 'F'), std::string(64, '0'),
           std::string("0123456789abcdefABCDEF") + std::string(42, '9')}) {
-        EXPECT_TRUE(check_sha256_text(text, address).ok()) << text;
+        SCOPED_TRACE(text);
+        EXPECT_TRUE(check_sha256_text(text, address).ok());
     }
     const std::string refused[] = {
         "",
@@ -215,8 +238,9 @@ TEST(CheckSha256Text, AcceptsExactly64HexadecimalDigits) {
         std::string(32, 'a') + "-" + std::string(31, 'a'),
     };
     for (const std::string& text : refused) {
+        SCOPED_TRACE(text);
         Status address_check = check_sha256_text(text, address);
-        ASSERT_FALSE(address_check.ok()) << text;
+        ASSERT_FALSE(address_check.ok());
         EXPECT_EQ(address_check.error(),
                   "The manifest gives no valid SHA-256 for " + CDN + "vantile/desktop/app.zip.");
         EXPECT_EQ(check_sha256_text(text, file).error(),
@@ -255,7 +279,7 @@ class AddressGenerator {
 
     std::string next() {
         std::string url = pick({STORAGE, CDN, STORAGE, CDN, std::string("https://"),
-                                std::string("HTTPS://cdn.mirrowfold.example/"), std::string()});
+                                "HTTPS://" + CDN_HOST + "/", std::string()});
         if (chance(15)) url = damage(url);
         if (chance(85)) url += chance(10) ? damage("vantile/desktop/") : "vantile/desktop/";
         const int segments = static_cast<int>(below(5));

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "windows/sha256_file.h"
+#include "flow/sha256.h"
 #include "windows/wide_text.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {

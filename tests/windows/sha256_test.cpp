@@ -6,8 +6,7 @@
 #include "../native/sha256_vectors.h"
 #include "windows/environment.h"
 #include "windows/error_text.h"
-#include "windows/portable/sha256.h"
-#include "windows/sha256_file.h"
+#include "flow/sha256.h"
 #include "windows/unique_handle.h"
 #include "windows/wide_text.h"
 

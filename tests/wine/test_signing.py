@@ -2,7 +2,9 @@
 (openssl), checked with osslsigncode verify against that CA; any changed byte breaks the
 signature; an RFC 3161 time stamp from a local time-stamp server verifies; removing the
 signature gives back the unsigned build byte for byte; the signed program still installs a
-sample release under Wine; and the script refuses to sign without its key and password."""
+sample release under Wine; the script refuses to sign without its key and password, and a key
+inside the checkout also when the checkout is reached through a link; the password reaches no
+command's environment or command line; a failed signing leaves the output as it was."""
 import hashlib
 import http.server
 import json
@@ -22,6 +24,33 @@ import harness
 SIGN = harness.SOURCE_DIR / "scripts" / "sign.sh"
 DOUBLES = harness.SUPPORT_DIR / "doubles"
 PASSWORD = "throwaway password"
+
+# Stands in for osslsigncode and records what it was given: its command line, its environment
+# and the password it read from the -readpass file. FAKE_SIGN=fail writes half a file, then fails.
+FAKE_OSSLSIGNCODE = """#!/bin/bash
+record="$FAKE_SIGN_RECORD"
+printf '%s\\n' "$@" > "$record.arguments"
+env > "$record.environment"
+while [ $# -gt 0 ]; do
+  case "$1" in
+    -readpass) cat "$2" > "$record.password"; shift ;;
+    -in) input="$2"; shift ;;
+    -out) output="$2"; shift ;;
+  esac
+  shift
+done
+if [ "${FAKE_SIGN:-}" = fail ]; then
+  head -c 100 "$input" > "$output"
+  exit 1
+fi
+cp "$input" "$output"
+"""
+
+# Records the environment of every git the script starts, then runs the real one.
+FAKE_GIT = """#!/bin/bash
+env >> "$FAKE_SIGN_RECORD.git-environment"
+exec /usr/bin/git "$@"
+"""
 INSTALLED = "Vantile 1.4.0 is installed, and it is opening now."
 
 OPENSSL_CONFIG = """\
@@ -229,6 +258,66 @@ class SigningTest(unittest.TestCase):
                 self.assertIn(message, result.stderr)
                 self.assertFalse(output.exists())
                 self.assertEqual(self.unsigned.read_bytes(), before)
+
+    def test_a_checkout_reached_through_a_link_still_refuses_a_key_inside_it(self):
+        link = self.work / "checkout"
+        link.symlink_to(harness.SOURCE_DIR, target_is_directory=True)
+        in_repository = harness.SOURCE_DIR / "vantile-signing-test.p12"
+        shutil.copyfile(self.pki / "signer.p12", in_repository)
+        self.addCleanup(in_repository.unlink, True)
+        for key in (in_repository, link / in_repository.name):
+            with self.subTest(key=str(key)):
+                output = self.work / "refused.exe"
+                env = {name: value for name, value in os.environ.items()
+                       if not name.startswith("VANTILE_SIGN_")}
+                env.update(VANTILE_SIGN_PKCS12=str(key), VANTILE_SIGN_PASSWORD=PASSWORD)
+                result = subprocess.run(["bash", str(link / "scripts" / "sign.sh"),
+                                         str(self.unsigned), str(output)],
+                                        env=env, capture_output=True, text=True, timeout=120)
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertIn("lies in the repository", result.stderr)
+                self.assertFalse(output.exists())
+
+    def fake_tools(self):
+        """A PATH whose osslsigncode and git record what they see; the record's prefix."""
+        bin_folder = self.work / "bin"
+        bin_folder.mkdir()
+        for name, text in (("osslsigncode", FAKE_OSSLSIGNCODE), ("git", FAKE_GIT)):
+            (bin_folder / name).write_text(text)
+            (bin_folder / name).chmod(0o755)
+        record = self.work / "record"
+        return {"PATH": "%s:%s" % (bin_folder, os.environ["PATH"]), "FAKE_SIGN_RECORD": str(record)}, record
+
+    def test_the_password_reaches_osslsigncode_only_through_its_pipe(self):
+        variables, record = self.fake_tools()
+        # A key inside the (git-ignored) build folder makes the script ask git about it.
+        key = harness.BUILD_DIR / "signing-key-for-test.p12"
+        shutil.copyfile(self.pki / "signer.p12", key)
+        self.addCleanup(key.unlink, True)
+        result = self.sign(self.unsigned, self.work / "signed.exe", VANTILE_SIGN_PKCS12=str(key),
+                           **variables)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(pathlib.Path(str(record) + ".password").read_text(), PASSWORD)
+        for seen in (".arguments", ".environment", ".git-environment"):
+            with self.subTest(seen=seen):
+                self.assertNotIn(PASSWORD, pathlib.Path(str(record) + seen).read_text())
+
+    def test_a_failed_signing_leaves_the_output_as_it_was(self):
+        variables, _ = self.fake_tools()
+        before = self.unsigned.read_bytes()
+        for output in (self.unsigned, self.work / "other.exe"):
+            with self.subTest(output=output.name):
+                if output != self.unsigned:
+                    output.write_bytes(b"the previous signed build")
+                kept = output.read_bytes()
+                result = self.sign(self.unsigned, output, FAKE_SIGN="fail", **variables)
+                self.assertEqual(result.returncode, 2)
+                self.assertIn("signing", result.stderr)
+                self.assertEqual(output.read_bytes(), kept)
+                self.assertEqual(self.unsigned.read_bytes(), before)
+                # Nothing is left beside it.
+                self.assertEqual(sorted(p.name for p in self.work.iterdir()
+                                        if p.name.startswith(".vantile-signing")), [])
 
     def test_the_signed_program_installs_a_sample_release(self):
         signed = self.signed()

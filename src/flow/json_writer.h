@@ -1,5 +1,6 @@
 #pragma once
-// Writes a JSON document as text: the manifests the tool makes and its --json output.
+// Writes a JSON document as text, the counterpart of json_reader: the manifests the release
+// tool makes and its --json output.
 #include <string>
 
 #include "flow/json_value.h"

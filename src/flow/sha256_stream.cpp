@@ -1,4 +1,4 @@
-#include "windows/portable/sha256.h"
+#include "flow/sha256.h"
 
 #include <vector>
 

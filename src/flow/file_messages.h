@@ -12,4 +12,8 @@ std::string unreadable_file_message(std::string_view path, std::string_view reas
 // "Could not create {}: {}" with the path and the reason.
 std::string uncreatable_path_message(std::string_view path, std::string_view reason);
 
+// A C library error number as a reason, in the shape of the installer's Windows reasons:
+// "<text> (os error <code>)".
+std::string errno_text(int code);
+
 }  // namespace vantile

@@ -1,7 +1,7 @@
 #pragma once
 // Incremental SHA-256 (FIPS 180-4) behind one small interface, and the streaming pass over a
-// file that both platforms share. Each platform supplies `start_sha256`: CNG on Windows,
-// OpenSSL's libcrypto natively.
+// file that both platforms share. Each platform supplies `start_sha256` and `sha256_of_file`:
+// CNG and ReadFile on Windows (windows/), OpenSSL's libcrypto and read() natively (native/).
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "base/result.h"
-#include "windows/portable/file_messages.h"
+#include "flow/file_messages.h"
 #include "flow/verification.h"
 
 namespace vantile {
@@ -44,5 +44,8 @@ using ChunkReader = std::function<Result<std::size_t>(std::uint8_t* buffer, std:
 // read returns 0 bytes, with a computation the caller started. Any failure becomes
 // "Could not read {}: {}" naming `path`.
 Result<FileDigest> sha256_of_stream(std::string_view path, Sha256& sha256, const ChunkReader& read);
+
+// Size and SHA-256 of a file in one streaming pass, or "Could not read {}: {}".
+Result<FileDigest> sha256_of_file(const std::string& path);
 
 }  // namespace vantile

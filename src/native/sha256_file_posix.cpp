@@ -1,22 +1,12 @@
-#include "native/native_sha256_file.h"
+#include "flow/sha256.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <system_error>
-
-#include "base/text.h"
-#include "windows/portable/sha256.h"
 
 namespace vantile {
 namespace {
-
-// Same shape as the Windows form: "<text> (os error <code>)".
-std::string errno_text(int code) {
-    return fill_template("{} (os error {})",
-                         {std::system_category().message(code), std::to_string(code)});
-}
 
 class OpenFile {
   public:

@@ -1,4 +1,4 @@
-#include "release_tool/json_text.h"
+#include "flow/json_writer.h"
 
 #include <charconv>
 #include <cmath>

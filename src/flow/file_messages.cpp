@@ -1,4 +1,6 @@
-#include "windows/portable/file_messages.h"
+#include "flow/file_messages.h"
+
+#include <system_error>
 
 #include "base/text.h"
 
@@ -10,6 +12,11 @@ std::string unreadable_file_message(std::string_view path, std::string_view reas
 
 std::string uncreatable_path_message(std::string_view path, std::string_view reason) {
     return fill_template("Could not create {}: {}", {path, reason});
+}
+
+std::string errno_text(int code) {
+    return fill_template("{} (os error {})",
+                         {std::generic_category().message(code), std::to_string(code)});
 }
 
 }  // namespace vantile
