@@ -145,6 +145,41 @@ def set_unmanaged_windows(display_env, unmanaged):
         reg(display_env, "delete", X11_KEY, "/v", "Managed", "/f")
 
 
+def reg_value(display_env, key, name):
+    """(type, data) of a registry value as `reg query` prints it, or None when it is not set."""
+    harness.start_wineserver()
+    result = subprocess.run(["wine", "reg", "query", key, "/v", name], env=harness.wine_env(display_env),
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=120, check=False)
+    for line in result.stdout.decode(errors="replace").splitlines():
+        parts = line.split(None, 2)
+        if len(parts) >= 2 and parts[0] == name and parts[1].startswith("REG_"):
+            return parts[1], parts[2] if len(parts) > 2 else ""
+    return None
+
+
+class RegistryValues:
+    """Sets registry values in the test prefix for programs started from now on, and puts back
+    what was there before (or removes them) at the end of the with-block."""
+
+    def __init__(self, display_env, values):
+        self.env = display_env
+        self.values = values  # {(key, name): (type, data)}
+        self.saved = {}
+
+    def __enter__(self):
+        for (key, name), (kind, data) in self.values.items():
+            self.saved[(key, name)] = reg_value(self.env, key, name)
+            reg(self.env, "add", key, "/v", name, "/t", kind, "/d", data, "/f")
+        return self
+
+    def __exit__(self, *exc):
+        for (key, name), old in self.saved.items():
+            if old is None:
+                reg(self.env, "delete", key, "/v", name, "/f")
+            else:
+                reg(self.env, "add", key, "/v", name, "/t", old[0], "/d", old[1], "/f")
+
+
 class WindowSession:
     """One X server and the prefix set up for window tests; a test class holds one."""
 
@@ -259,6 +294,18 @@ class WindowSession:
                                 timeout=30, check=True)
         return result.stdout.decode().strip()
 
+    def brightness(self, screenshot, state, rect):
+        """(darkest, lightest) grey level, 0 to 1, inside a client-area rectangle of a
+        screenshot of the window."""
+        x = state.client_origin[0] - state.window[0] + rect[0]
+        y = state.client_origin[1] - state.window[1] + rect[1]
+        result = subprocess.run(
+            ["convert", str(screenshot), "-crop", "%dx%d+%d+%d" % (rect[2], rect[3], x, y), "+repage",
+             "-colorspace", "gray", "-format", "%[fx:minima] %[fx:maxima]", "info:"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=30, check=True)
+        darkest, lightest = result.stdout.decode().split()
+        return float(darkest), float(lightest)
+
     def assert_label_in_window_colour(self, test, screenshot, state):
         """The status label's empty right end has the colour of the client area around it."""
         x, y, w, h = state.status.rect
@@ -369,14 +416,12 @@ def scaled(value, dpi):
     return value * dpi // 96
 
 
-def expected_layout(dpi):
-    """(x, y, width, height) of each control at that DPI, keyed by probe class or id."""
-    def rect(x, y, w, h):
-        return tuple(scaled(v, dpi) for v in (x, y, w, h))
+def layout_of(state):
+    """(x, y, width, height) of each control, keyed by probe class or id."""
     return {
-        "Static": rect(20, 18, 420, 24),
-        "msctls_progress32": rect(20, 50, 420, 16),
-        "Edit": rect(20, 50, 420, 94),
-        ID_TRY_AGAIN: rect(230, 152, 100, 28),
-        ID_CANCEL: rect(340, 152, 100, 28),
+        "Static": state.status.rect,
+        "msctls_progress32": state.progress_bar.rect,
+        "Edit": state.details.rect,
+        ID_TRY_AGAIN: state.try_again.rect,
+        ID_CANCEL: state.cancel.rect,
     }
