@@ -23,20 +23,6 @@ LOGGED_FAILURE = "Vantile could not be installed. The step that failed: Checking
 VK_TAB, VK_RETURN = 9, 13
 OBJID_CLIENT = -4
 
-COLORS_KEY = r"HKCU\Control Panel\Colors"
-THEME_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager"
-METRICS_KEY = r"HKCU\Control Panel\Desktop\WindowMetrics"
-# A high-contrast scheme in the manner of Windows' "High Contrast Black", visual styles off.
-HIGH_CONTRAST = {(COLORS_KEY, name): ("REG_SZ", value) for name, value in {
-    "Window": "0 0 0", "WindowText": "255 255 255", "ButtonFace": "0 0 0",
-    "ButtonText": "255 255 255", "GrayText": "63 242 63", "Hilight": "26 235 255",
-    "HilightText": "0 0 0", "ActiveTitle": "128 0 128", "TitleText": "255 255 255",
-    "InactiveTitle": "0 128 0", "InactiveTitleText": "255 255 255", "WindowFrame": "255 255 255",
-    "ButtonShadow": "128 128 128", "ButtonHilight": "192 192 192", "ButtonLight": "255 255 255",
-    "ButtonDkShadow": "255 255 255", "ActiveBorder": "0 0 0", "InactiveBorder": "0 0 0",
-}.items()}
-HIGH_CONTRAST[(THEME_KEY, "ThemeActive")] = ("REG_SZ", "0")
-
 
 class WindowAccessTest(ws.WindowTestCase):
     SESSION_NAME = "access"
@@ -139,7 +125,7 @@ class WindowAccessTest(ws.WindowTestCase):
     # -- high contrast and large text -----------------------------------------------------
 
     def test_high_contrast_text_is_light_on_the_dark_window_colour(self):
-        with ws.RegistryValues(self.session.display.env, HIGH_CONTRAST):
+        with ws.RegistryValues(self.session.display.env, ws.HIGH_CONTRAST):
             process, state = self.failed_window()
             shot = self.session.screenshot("high-contrast")
             self.assertIsNotNone(shot)
@@ -152,13 +138,9 @@ class WindowAccessTest(ws.WindowTestCase):
             self.assertEqual(process.wait(timeout=60), 1)
 
     def test_nothing_is_clipped_with_the_message_font_at_200_percent(self):
-        font = ws.reg_value(self.session.display.env, METRICS_KEY, "MessageFont")
-        self.assertIsNotNone(font)
-        # The LOGFONTW's height, first 4 bytes little-endian: -24 pixels, twice Windows'
-        # default message font.
-        doubled = "E8FFFFFF" + font[1][8:]
-        with ws.RegistryValues(self.session.display.env,
-                               {(METRICS_KEY, "MessageFont"): ("REG_BINARY", doubled)}):
+        doubled = ws.message_font_at(self.session.display.env, 200)
+        self.assertTrue(next(iter(doubled.values()))[1].startswith("E8FFFFFF"))  # -24 pixels
+        with ws.RegistryValues(self.session.display.env, doubled):
             process, state = self.failed_window()
             self.session.screenshot("large-text-200")
             # The layout grew with the font: twice the 96-DPI size.

@@ -31,6 +31,24 @@ SCREENSHOT_DIR = harness.BUILD_DIR / "ui-screenshots"
 
 DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
 X11_KEY = r"HKCU\Software\Wine\X11 Driver"
+COLORS_KEY = r"HKCU\Control Panel\Colors"
+THEME_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager"
+METRICS_KEY = r"HKCU\Control Panel\Desktop\WindowMetrics"
+
+# A high-contrast scheme in the manner of Windows' "High Contrast Black", visual styles off,
+# as registry values for RegistryValues.
+HIGH_CONTRAST = {(COLORS_KEY, name): ("REG_SZ", value) for name, value in {
+    "Window": "0 0 0", "WindowText": "255 255 255", "ButtonFace": "0 0 0",
+    "ButtonText": "255 255 255", "GrayText": "63 242 63", "Hilight": "26 235 255",
+    "HilightText": "0 0 0", "ActiveTitle": "128 0 128", "TitleText": "255 255 255",
+    "InactiveTitle": "0 128 0", "InactiveTitleText": "255 255 255", "WindowFrame": "255 255 255",
+    "ButtonShadow": "128 128 128", "ButtonHilight": "192 192 192", "ButtonLight": "255 255 255",
+    "ButtonDkShadow": "255 255 255", "ActiveBorder": "0 0 0", "InactiveBorder": "0 0 0",
+}.items()}
+HIGH_CONTRAST[(THEME_KEY, "ThemeActive")] = ("REG_SZ", "0")
+
+# Windows' default message font is 12 pixels high at 96 DPI (Segoe UI 9 pt).
+DEFAULT_MESSAGE_FONT_HEIGHT = 12
 
 ID_CANCEL = 101
 ID_TRY_AGAIN = 102
@@ -155,6 +173,15 @@ def reg_value(display_env, key, name):
         if len(parts) >= 2 and parts[0] == name and parts[1].startswith("REG_"):
             return parts[1], parts[2] if len(parts) > 2 else ""
     return None
+
+
+def message_font_at(display_env, percent):
+    """Registry values that make the prefix's message font `percent` of Windows' default
+    height, as "Make text bigger" does; the face and the rest stay the prefix's."""
+    kind, data = reg_value(display_env, METRICS_KEY, "MessageFont")
+    height = -(DEFAULT_MESSAGE_FONT_HEIGHT * percent // 100)
+    # A LOGFONTW: its height comes first, 4 bytes little-endian.
+    return {(METRICS_KEY, "MessageFont"): (kind, (height & 0xFFFFFFFF).to_bytes(4, "little").hex().upper() + data[8:])}
 
 
 class RegistryValues:
