@@ -67,10 +67,9 @@ std::wstring class_name(HWND window) {
     return buffer;
 }
 
+// One WM_GETTEXT into a buffer of a fixed size: the text may change between two messages.
 std::wstring window_text(HWND window) {
-    DWORD_PTR length = 0;
-    SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
-    std::vector<wchar_t> buffer(length + 2, L'\0');
+    std::vector<wchar_t> buffer(4096, L'\0');
     DWORD_PTR copied = 0;
     SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
                         SMTO_ABORTIFHUNG, 5000, &copied);

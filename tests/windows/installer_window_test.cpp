@@ -609,5 +609,62 @@ TEST_F(InstallerWindowTest, ASettingChangeAppliesNewFonts) {
     }
 }
 
+// Sets this process's message font ("Make text bigger" does it for every program) and puts
+// the previous metrics back at the end of the scope.
+class MessageFontScope {
+  public:
+    explicit MessageFontScope(LONG height) {
+        original_.cbSize = sizeof(original_);
+        SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(original_), &original_, 0);
+        NONCLIENTMETRICSW changed = original_;
+        changed.lfMessageFont.lfHeight = height;
+        set_ = SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof(changed), &changed, 0);
+    }
+    ~MessageFontScope() {
+        if (set_) SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof(original_), &original_, 0);
+    }
+    MessageFontScope(const MessageFontScope&) = delete;
+    MessageFontScope& operator=(const MessageFontScope&) = delete;
+    bool set() const { return set_; }
+
+  private:
+    NONCLIENTMETRICSW original_{};
+    bool set_ = false;
+};
+
+TEST_F(InstallerWindowTest, AMessageFontTwiceTheDefaultGrowsTheOpenWindowTwofold) {
+    const std::uint32_t dpi = window_->dpi;
+    const auto expect_layout = [&](std::uint32_t layout) {
+        SCOPED_TRACE(layout);
+        EXPECT_EQ(layout_dpi(*window_), layout);
+        RECT client{};
+        GetClientRect(window_->hwnd, &client);
+        EXPECT_EQ(client.right, client_rect(layout).width);
+        EXPECT_EQ(client.bottom, client_rect(layout).height);
+        EXPECT_EQ(client_rect_of(window_->hwnd, window_->status_label),
+                  control_rect(WindowControl::StatusLabel, layout));
+        EXPECT_EQ(client_rect_of(window_->hwnd, window_->try_again_button),
+                  control_rect(WindowControl::TryAgainButton, layout));
+    };
+    RECT before{};
+    GetWindowRect(window_->hwnd, &before);
+    {
+        MessageFontScope larger(-2 * scale_for_dpi(DEFAULT_MESSAGE_FONT_HEIGHT, dpi));
+        ASSERT_TRUE(larger.set());
+        send(WM_SETTINGCHANGE, SPI_SETNONCLIENTMETRICS);
+        expect_layout(2 * dpi);
+        EXPECT_EQ(std::abs(font_of(window_->body_font.get()).lfHeight),
+                  2 * scale_for_dpi(DEFAULT_MESSAGE_FONT_HEIGHT, dpi));
+        // The window grows from its top-left corner.
+        RECT grown{};
+        GetWindowRect(window_->hwnd, &grown);
+        EXPECT_EQ(grown.left, before.left);
+        EXPECT_EQ(grown.top, before.top);
+    }
+    // Back to the prefix's own font: back to the layout of the DPI.
+    send(WM_SETTINGCHANGE, SPI_SETNONCLIENTMETRICS);
+    expect_layout(dpi);
+}
+
 }  // namespace
 }  // namespace vantile

@@ -56,6 +56,10 @@ WINE_LAZY = {"secur32", "crypt32", "msimg32", "combase", "rpcrt4"}
 # (ole32 serves the window's accessibility annotations; the program binds it before comctl32
 # or shell32 could load it lazily.)
 PROGRAM_DLLS = {"wininet", "bcrypt", "comctl32", "ole32"}
+# Disabling ole32 under Wine stops Wine's own desktop process, which the program's processes
+# share, before the program could say anything: the missing-DLL message is shown for the others
+# (the same code path for every name of the list).
+WINE_CANNOT_DO_WITHOUT = {"ole32"}
 
 LOADED = re.compile(r'^([0-9a-f]+):trace:loaddll:\w+ Loaded L"(.*?)" at ')
 
@@ -172,7 +176,7 @@ class DllPlantingTest(ws.WindowTestCase):
         # Wine's text for error 126; Windows says "The specified module could not be found."
         message = ("Vantile's installer could not load %s.dll from the Windows System32 folder: "
                    "Module not found. (os error 126)")
-        for name in sorted(PROGRAM_DLLS):
+        for name in sorted(PROGRAM_DLLS - WINE_CANNOT_DO_WITHOUT):
             with self.subTest(name=name, mode="quiet"):
                 code, _ = self.run_scenario("https-quiet", overrides="%s=d" % name)
                 self.assertEqual(code, 1)
