@@ -127,7 +127,7 @@ LRESULT on_next_control(InstallerWindow& window, WPARAM wparam, LPARAM lparam) {
     const HWND target = LOWORD(lparam) != 0
                             ? reinterpret_cast<HWND>(wparam)
                             : GetNextDlgTabItem(window.hwnd, GetFocus(), wparam != 0);
-    if (!target) return 0;
+    if (!target || !IsChild(window.hwnd, target)) return 0;
     SetFocus(target);
     window.focus = target;
     if (target == window.details_box) SendMessageW(target, EM_SETSEL, 0, -1);
