@@ -14,7 +14,7 @@
 # program's folder first. Targets of those names stand in for the system import libraries
 # everywhere in this build: the imports then go into the delay-import table, and the DLL is
 # loaded on first use (or by bind_system_libraries) with the search already restricted.
-set(VANTILE_DELAY_LOADED_LIBRARIES wininet bcrypt comctl32)
+set(VANTILE_DELAY_LOADED_LIBRARIES wininet bcrypt comctl32 ole32)
 find_program(VANTILE_DLLTOOL x86_64-w64-mingw32-dlltool REQUIRED)
 find_program(VANTILE_NM x86_64-w64-mingw32-nm REQUIRED)
 set(delay_folder ${CMAKE_BINARY_DIR}/delay-import)

@@ -14,6 +14,7 @@ ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path[:0] = [str(ROOT / "tests"), str(ROOT / "tests" / "wine")]
 
 import harness  # noqa: E402
+import window_support as ws  # noqa: E402
 from release_server import ReleaseServer, build_sample_release, release_tool  # noqa: E402
 
 DEMO_DIR = harness.BUILD_DIR / "demo"
@@ -37,7 +38,7 @@ def check_release(release):
         raise SystemExit("demo: the sample release would not install; stopping")
 
 
-def window_run(release, env, folder, dpi=None, fault=None):
+def window_run(release, env, folder, dpi=None, fault=None, look=None):
     """One install in window mode through a fresh release server; returns (code, captures,
     requests)."""
     import window_demo  # noqa: E402
@@ -51,7 +52,7 @@ def window_run(release, env, folder, dpi=None, fault=None):
         settings = {"rate": max(1, release.size // ARCHIVE_SECONDS)}
         settings.update(fault or {})
         server.set_fault(urllib.parse.urlsplit(release.url).path, **settings)
-        code, captures = window_demo.run_with_screenshots(env, folder, dpi=dpi)
+        code, captures = window_demo.run_with_screenshots(env, folder, dpi=dpi, look=look)
         requests = [f"{r.method} https://{r.host}{r.path} ({r.user_agent})" for r in server.requests]
     return code, captures, requests
 
@@ -80,6 +81,12 @@ def make_pictures(release, env):
         ("window-downloading-144-dpi.png", {"dpi": 144}, downloading),
         # The connection drops mid-way on every try: the window ends on the failure.
         ("window-failure.png", {"fault": {"reset_after": release.size // 3}}, failure),
+        # The same failure in a high-contrast scheme, and with the message font at 200 %.
+        ("window-high-contrast.png", {"fault": {"reset_after": release.size // 3},
+                                      "look": lambda _: ws.HIGH_CONTRAST}, failure),
+        ("window-large-text-200.png", {"fault": {"reset_after": release.size // 3},
+                                       "look": lambda display: ws.message_font_at(display, 200)},
+         failure),
     ]
     for name, settings, pick in runs:
         code, captures, _ = window_run(release, env, pictures / name.removesuffix(".png"), **settings)

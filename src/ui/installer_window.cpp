@@ -6,22 +6,16 @@
 
 #include "ui/start_attempt.h"
 #include "ui/window_creation.h"
-#include "ui/window_messages.h"
-#include "ui/window_record.h"
+#include "ui/installer_window_record.h"
 #include "windows/wide_text.h"
 
 namespace vantile {
-namespace {
 
-thread_local InstallerWindow* current_record = nullptr;
-
-}  // namespace
-
-InstallerWindow* installer_window_record() {
-    return current_record;
+void bind_record(HWND hwnd, InstallerWindow* window) {
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
 }
-void set_installer_window_record(InstallerWindow* window) {
-    current_record = window;
+InstallerWindow* bound_record(HWND hwnd) {
+    return reinterpret_cast<InstallerWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
 }
 
 void bring_running_window_forward() {
@@ -38,6 +32,8 @@ void show_error_dialog(std::string_view text) {
 
 int run_installer_window(const ManifestSource& manifest_source, std::unique_ptr<LineLog> log,
                          InstallOperations& operations) {
+    // Outlives the window's record, whose accessibility annotations live in it.
+    ComApartment apartment;
     std::unique_ptr<InstallerWindow> window = create_installer_window(
         manifest_source, std::make_shared<SharedLog>(std::move(log)), operations);
     if (!window) {
@@ -46,10 +42,13 @@ int run_installer_window(const ManifestSource& manifest_source, std::unique_ptr<
     }
     const HWND hwnd = window->hwnd;
 
-    set_installer_window_record(window.get());
+    bind_record(hwnd, window.get());
     start_attempt(*window);
     ShowWindow(hwnd, SW_SHOW);
     SetForegroundWindow(hwnd);
+    // Activation gave the focus to Cancel already where the window became the active one;
+    // a keyboard user starts there in any case.
+    SetFocus(window->cancel_button);
 
     MSG message{};
     BOOL got;
@@ -59,12 +58,12 @@ int run_installer_window(const ManifestSource& manifest_source, std::unique_ptr<
         DispatchMessageW(&message);
     }
 
-    set_installer_window_record(nullptr);
-    close_installer_window(std::move(window));
     // A failed GetMessageW leaves the previous message in place, whose wParam means
     // nothing; the code the window procedure recorded is the sound answer then.
-    if (got < 0) return window_exit_code.load();
-    return static_cast<std::int32_t>(message.wParam);
+    const int exit_code = got < 0 ? window->exit_code : static_cast<std::int32_t>(message.wParam);
+    if (IsWindow(hwnd)) bind_record(hwnd, nullptr);
+    close_installer_window(std::move(window));
+    return exit_code;
 }
 
 }  // namespace vantile

@@ -1,7 +1,7 @@
 #pragma once
-// What the window and the worker thread of an attempt share, and nothing else: the cancel
-// request, the slot in which the worker leaves its report, and the log behind its own lock.
-// No code path holds both locks.
+// What the window and the worker thread of an attempt share besides the cancel request: the
+// slot in which the worker leaves its report, and the log behind its own lock. No code path
+// holds both locks.
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -46,15 +46,6 @@ class OutcomeSlot {
   private:
     std::mutex lock_;
     std::optional<AttemptReport> report_;
-};
-
-// Made once per window; the window's record holds one reference to each part and every
-// worker task one more for the length of its attempt.
-struct SharedAttempt {
-    std::shared_ptr<std::atomic<bool>> cancel_requested =
-        std::make_shared<std::atomic<bool>>(false);
-    std::shared_ptr<OutcomeSlot> outcome_slot = std::make_shared<OutcomeSlot>();
-    std::shared_ptr<SharedLog> log;
 };
 
 }  // namespace vantile

@@ -7,7 +7,7 @@
 #include "base/text.h"
 #include "flow/install_flow.h"
 #include "ui/window_procedure.h"
-#include "ui/window_record.h"
+#include "ui/installer_window_record.h"
 #include "windows/error_text.h"
 #include "windows/pause.h"
 

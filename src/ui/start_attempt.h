@@ -7,8 +7,7 @@
 
 #include "flow/install_operations.h"
 #include "flow/sources.h"
-#include "ui/shared_attempt.h"
-#include "ui/window_record.h"
+#include "ui/installer_window_record.h"
 #include "ui/window_sink.h"
 
 namespace vantile {

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdlib>
 #include <utility>
 
 #include "ui/installer_window.h"
@@ -44,8 +45,10 @@ void register_window_class(HINSTANCE instance) {
 void create_controls(InstallerWindow& window) {
     window.status_label = create_control(window.hwnd, L"STATIC", "", WS_VISIBLE | SS_NOPREFIX, 0);
     window.progress_bar = create_control(window.hwnd, PROGRESS_CLASSW, "", WS_VISIBLE, 0);
-    window.details_box = create_control(
-        window.hwnd, L"EDIT", "", WS_VSCROLL | ES_READONLY | ES_AUTOVSCROLL | ES_MULTILINE, 0);
+    // A tab stop, so that a keyboard user can reach the failure text, select and copy it.
+    window.details_box =
+        create_control(window.hwnd, L"EDIT", "",
+                       WS_TABSTOP | WS_VSCROLL | ES_READONLY | ES_AUTOVSCROLL | ES_MULTILINE, 0);
     window.cancel_button =
         create_control(window.hwnd, L"BUTTON", "Cancel", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
                        ID_CANCEL_BUTTON);
@@ -99,8 +102,9 @@ std::optional<ScreenEdges> read_work_area() {
     return ScreenEdges{area.left, area.top, area.right, area.bottom};
 }
 
-LayoutRect window_rect_for_dpi(std::uint32_t dpi, const std::optional<ScreenEdges>& work_area) {
-    const LayoutRect client = client_rect(dpi);
+LayoutRect window_rect_for_dpi(std::uint32_t dpi, std::uint32_t layout_dpi,
+                               const std::optional<ScreenEdges>& work_area) {
+    const LayoutRect client = client_rect(layout_dpi);
     RECT rect{0, 0, client.width, client.height};
     if (auto adjust = user32_function<AdjustWindowRectExForDpiFunction>("AdjustWindowRectExForDpi"))
         adjust(&rect, MAIN_WINDOW_STYLE, FALSE, 0, dpi);
@@ -109,20 +113,34 @@ LayoutRect window_rect_for_dpi(std::uint32_t dpi, const std::optional<ScreenEdge
     return centred_window_rect(work_area, rect.right - rect.left, rect.bottom - rect.top);
 }
 
-WindowFonts create_fonts(std::uint32_t dpi) {
+namespace {
+
+// The system message font for the DPI. On failure the record stays zero-filled and the
+// font is made from that.
+LOGFONTW message_font(std::uint32_t dpi) {
     NONCLIENTMETRICSW metrics{};
     static_assert(sizeof(metrics) == 504);
     metrics.cbSize = sizeof(metrics);
-    // On failure the record stays zero-filled and the fonts are made from that.
     if (auto for_dpi =
             user32_function<SystemParametersInfoForDpiFunction>("SystemParametersInfoForDpi"))
         for_dpi(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0, dpi);
     else
         SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
-    LOGFONTW semibold = metrics.lfMessageFont;
+    return metrics.lfMessageFont;
+}
+
+}  // namespace
+
+std::int32_t message_font_height(std::uint32_t dpi) {
+    return std::abs(message_font(dpi).lfHeight);
+}
+
+WindowFonts create_fonts(std::uint32_t dpi) {
+    const LOGFONTW regular = message_font(dpi);
+    LOGFONTW semibold = regular;
     semibold.lfWeight = 600;
-    return {UniqueFont(CreateFontIndirectW(&metrics.lfMessageFont)),
-            UniqueFont(CreateFontIndirectW(&semibold))};
+    return {UniqueFont(CreateFontIndirectW(&regular)), UniqueFont(CreateFontIndirectW(&semibold)),
+            std::abs(regular.lfHeight)};
 }
 
 HWND create_control(HWND parent, const wchar_t* window_class, std::string_view text, DWORD style,
@@ -133,8 +151,8 @@ HWND create_control(HWND parent, const wchar_t* window_class, std::string_view t
 }
 
 void layout_controls(InstallerWindow& window) {
-    for (WindowControl which : LAYOUT_ORDER)
-        place_control(control_handle(window, which), which, window.dpi);
+    for (const LayoutEntry& entry : LAYOUT_TABLE)
+        place_control(control_handle(window, entry.control), entry.control, layout_dpi(window));
     send_font(window.status_label, window.status_font);
     send_font(window.details_box, window.body_font);
     send_font(window.cancel_button, window.body_font);
@@ -153,38 +171,38 @@ std::unique_ptr<InstallerWindow> create_installer_window(const ManifestSource& m
     register_window_class(instance);
 
     const std::optional<ScreenEdges> work_area = read_work_area();
-    const LayoutRect first = window_rect_for_dpi(dpi_for_window(nullptr), work_area);
+    const std::uint32_t system_dpi = dpi_for_window(nullptr);
+    const LayoutRect first = window_rect_for_dpi(
+        system_dpi, layout_dpi(system_dpi, message_font_height(system_dpi)), work_area);
     HWND hwnd = CreateWindowExW(0, WINDOW_CLASS_NAME, to_wide(INSTALLER_WINDOW_TITLE).c_str(),
                                 MAIN_WINDOW_STYLE, first.x, first.y, first.width, first.height,
                                 nullptr, nullptr, instance, nullptr);
     if (!hwnd) return nullptr;
 
+    auto window = std::make_unique<InstallerWindow>();
+    window->hwnd = hwnd;
     // The window may have landed on a monitor with another DPI than the system's.
-    const std::uint32_t dpi = dpi_for_window(hwnd);
-    const LayoutRect placed = window_rect_for_dpi(dpi, work_area);
+    window->dpi = dpi_for_window(hwnd);
+    WindowFonts fonts = create_fonts(window->dpi);
+    window->body_font = std::move(fonts.body_font);
+    window->status_font = std::move(fonts.status_font);
+    window->message_font_height = fonts.message_font_height;
+
+    const LayoutRect placed = window_rect_for_dpi(window->dpi, layout_dpi(*window), work_area);
     // Without a work area the position stays where Windows put the window: CW_USEDEFAULT
     // means something only to CreateWindowExW, and SetWindowPos would take it literally.
     const UINT keep_position = placed.x == DEFAULT_WINDOW_POSITION ? SWP_NOMOVE : 0;
     SetWindowPos(hwnd, nullptr, placed.x, placed.y, placed.width, placed.height,
                  SWP_NOZORDER | SWP_NOACTIVATE | keep_position);
-
-    auto window = std::make_unique<InstallerWindow>();
-    window->hwnd = hwnd;
     create_controls(*window);
-    WindowFonts fonts = create_fonts(dpi);
-    window->body_font = std::move(fonts.body_font);
-    window->status_font = std::move(fonts.status_font);
 
-    SharedAttempt shared;
-    shared.log = std::move(log);
     window->manifest_source = manifest_source;
-    window->cancel_requested = std::move(shared.cancel_requested);
-    window->outcome_slot = std::move(shared.outcome_slot);
-    window->log = std::move(shared.log);
+    window->log = std::move(log);
     window->operations = &operations;
     window->phase = WindowPhase::Running;
     window->step = InstallStep::Checking;
-    window->dpi = dpi;
+    window->focus = window->cancel_button;
+    window->announcement.attach(window->status_label, window->progress_bar);
 
     SendMessageW(window->progress_bar, PBM_SETRANGE32, 0, 1000);
     layout_controls(*window);

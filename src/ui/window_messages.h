@@ -1,9 +1,6 @@
 #pragma once
-// The messages the worker posts to the installer window, and the window-mode exit code.
+// The messages the worker posts to the installer window.
 #include <windows.h>
-
-#include <atomic>
-#include <cstdint>
 
 namespace vantile {
 
@@ -13,9 +10,5 @@ inline constexpr UINT WM_INSTALL_STEP = WM_APP + 1;
 inline constexpr UINT WM_INSTALL_PROGRESS = WM_APP + 2;
 // The attempt is over; its report is already in the outcome slot.
 inline constexpr UINT WM_INSTALL_DONE = WM_APP + 3;
-
-// 0 installed, 1 failed, 2 cancelled; written only by the window procedure, posted with
-// WM_QUIT when the window is destroyed.
-extern std::atomic<std::int32_t> window_exit_code;
 
 }  // namespace vantile

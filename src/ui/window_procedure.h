@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "flow/outcome_report.h"
-#include "ui/window_record.h"
+#include "ui/installer_window_record.h"
 
 namespace vantile {
 

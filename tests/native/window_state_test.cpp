@@ -87,9 +87,11 @@ TEST(PhaseTable, CloseRequests) {
         {WindowPhase::Finished, InstallStep::Installing, CloseAction::Destroy},
         {WindowPhase::Finished, InstallStep::Checking, CloseAction::Destroy},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(close_action(c.phase, c.step), c.action)
-            << static_cast<int>(c.phase) << " step " << static_cast<int>(c.step);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << static_cast<int>(c.phase) << " step " << static_cast<int>(c.step));
+        EXPECT_EQ(close_action(c.phase, c.step), c.action);
+    }
 }
 
 TEST(PhaseTable, EndOfAnAttempt) {
@@ -120,10 +122,11 @@ TEST(PhaseTable, EndOfAnAttempt) {
          report_of(Failed{"m", InstallStep::Installing}), 1, true, true},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         const DoneAction action = done_action(c.phase, c.report);
-        EXPECT_EQ(action.exit_code, c.exit_code) << c.name;
-        EXPECT_EQ(action.show_result, c.show_result) << c.name;
-        EXPECT_EQ(action.show_window, c.show_window) << c.name;
+        EXPECT_EQ(action.exit_code, c.exit_code);
+        EXPECT_EQ(action.show_result, c.show_result);
+        EXPECT_EQ(action.show_window, c.show_window);
     }
 }
 

@@ -8,6 +8,11 @@
 //   window_probe click <id>               BM_CLICK on the control with that id
 //   window_probe command <id>             post WM_COMMAND with that id to the window
 //   window_probe escape                   post Esc to the focused control, as a key press
+//   window_probe key <vk>                 post that key (virtual-key code, decimal) the same way
+//   window_probe textfit [label text]     each visible control's text measured in the font
+//                                         it is drawn with (the message font of this
+//                                         process, semibold for the label), against the
+//                                         control; with a text, that one in the label's font
 //   window_probe close                    post WM_CLOSE
 //   window_probe sysclose                 post WM_SYSCOMMAND SC_CLOSE (close box, Alt+F4)
 //   window_probe post <message> <wparam>  post any message (numbers in decimal)
@@ -224,16 +229,70 @@ int post(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 // The key goes where a real key press would: to the focused control, through the target's
-// message loop, where IsDialogMessageW turns Esc into IDCANCEL.
-int escape() {
+// message loop, where IsDialogMessageW turns Esc into IDCANCEL, Tab into the next control
+// and Enter into the default button.
+int key(UINT virtual_key) {
     HWND main = find_installer();
     if (!main) return fail("no window");
     HWND target = focused_window(main);
     if (!target) target = main;
-    const LPARAM down = 1 | (MapVirtualKeyW(VK_ESCAPE, MAPVK_VK_TO_VSC) << 16);
-    PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, down);
-    PostMessageW(target, WM_KEYUP, VK_ESCAPE, down | (1u << 30) | (1u << 31));
+    const LPARAM down = 1 | (MapVirtualKeyW(virtual_key, MAPVK_VK_TO_VSC) << 16);
+    PostMessageW(target, WM_KEYDOWN, virtual_key, down);
+    PostMessageW(target, WM_KEYUP, virtual_key, down | (1u << 30) | (1u << 31));
     return ok();
+}
+
+// The installer makes its fonts from the same system message font.
+vantile::UniqueFont message_font(bool semibold) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof(metrics);
+    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
+    if (semibold) metrics.lfMessageFont.lfWeight = 600;
+    return vantile::UniqueFont(CreateFontIndirectW(&metrics.lfMessageFont));
+}
+
+// The size the text needs: one line, or wrapped to the width when width > 0.
+SIZE text_size(HFONT font, const std::wstring& text, LONG width) {
+    HDC context = GetDC(nullptr);
+    HGDIOBJ previous = SelectObject(context, font);
+    RECT rect{0, 0, width > 0 ? width : 100000, 0};
+    const UINT wrap = width > 0 ? DT_WORDBREAK | DT_EDITCONTROL : DT_SINGLELINE;
+    DrawTextW(context, text.c_str(), static_cast<int>(text.size()), &rect,
+              DT_CALCRECT | DT_NOPREFIX | wrap);
+    SelectObject(context, previous);
+    ReleaseDC(nullptr, context);
+    return {rect.right - rect.left, rect.bottom - rect.top};
+}
+
+int text_fit(const wchar_t* label_text) {
+    HWND main = find_installer();
+    if (!main) return fail("no window");
+    const vantile::UniqueFont body = message_font(false);
+    const vantile::UniqueFont status = message_font(true);
+    std::string controls;
+    for (HWND child = GetWindow(main, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        const std::wstring kind = class_name(child);
+        if (!IsWindowVisible(child) || kind == L"msctls_progress32") continue;
+        const bool label = _wcsicmp(kind.c_str(), L"Static") == 0;
+        const bool edit = _wcsicmp(kind.c_str(), L"Edit") == 0;
+        const std::wstring text = label && label_text ? label_text : window_text(child);
+        RECT client{};
+        GetClientRect(child, &client);
+        // An edit control wraps its lines inside its formatting rectangle.
+        RECT format = client;
+        if (edit)
+            SendMessageTimeoutW(child, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&format),
+                                SMTO_ABORTIFHUNG, TIMEOUT_MS, nullptr);
+        const SIZE need =
+            text_size((label ? status : body).get(), text, edit ? format.right - format.left : 0);
+        if (!controls.empty()) controls += ", ";
+        controls += "{\"class\": " + json_string(kind) + ", \"text\": " + json_string(text) +
+                    ", \"client\": [" + number(client.right) + ", " + number(client.bottom) +
+                    "], \"format\": " + rect_json(format) + ", \"need\": [" + number(need.cx) +
+                    ", " + number(need.cy) + "]}";
+    }
+    print("{\"ok\": true, \"controls\": [" + controls + "]}");
+    return 0;
 }
 
 // The rectangle lives in the target's address space, where its window procedure reads it.
@@ -315,7 +374,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (command == L"state") return state();
     if (command == L"click") return click(static_cast<int>(integer(2)));
     if (command == L"command") return post(WM_COMMAND, static_cast<WPARAM>(integer(2)), 0);
-    if (command == L"escape") return escape();
+    if (command == L"escape") return key(VK_ESCAPE);
+    if (command == L"key") return key(static_cast<UINT>(integer(2)));
+    if (command == L"textfit") return text_fit(count > 2 ? arguments[2] : nullptr);
     if (command == L"close") return post(WM_CLOSE, 0, 0);
     if (command == L"sysclose") return post(WM_SYSCOMMAND, SC_CLOSE, 0);
     if (command == L"post")

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "ui/window_creation.h"
+#include "ui/installer_window_record.h"
 #include "ui/window_messages.h"
 #include "ui/window_procedure.h"
-#include "ui/window_record.h"
 #include "windows/wide_text.h"
 #include "windows/windows_operations.h"
 
@@ -82,14 +82,13 @@ AttemptReport report_of(InstallOutcome outcome, bool leftover = false) {
 class InstallerWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        window_exit_code.store(0);
         window_ = open_window("C:\\nowhere\\manifest.json");
         if (!window_) GTEST_SKIP() << "no window can be created here (no display)";
-        set_installer_window_record(window_.get());
+        bind_record(window_->hwnd, window_.get());
     }
     void TearDown() override {
-        set_installer_window_record(nullptr);
         if (!window_) return;
+        if (IsWindow(window_->hwnd)) bind_record(window_->hwnd, nullptr);
         if (IsWindow(window_->hwnd)) DestroyWindow(window_->hwnd);
         quit_code();  // leave no WM_QUIT behind for the next test
         close_installer_window(std::move(window_));
@@ -104,11 +103,11 @@ class InstallerWindowTest : public ::testing::Test {
     // Closes the window under test and opens a fresh one for the next round; with
     // `as_record`, the window procedure works on its record again.
     void reopen_window(bool as_record = true) {
-        set_installer_window_record(nullptr);
+        if (IsWindow(window_->hwnd)) bind_record(window_->hwnd, nullptr);
         close_installer_window(std::move(window_));
         window_ = open_window("C:\\m.json");
         ASSERT_TRUE(window_);
-        if (as_record) set_installer_window_record(window_.get());
+        if (as_record) bind_record(window_->hwnd, window_.get());
     }
 
     LRESULT send(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
@@ -152,7 +151,7 @@ TEST_F(InstallerWindowTest, StartsHiddenWithTheFiveControlsInOrder) {
         {window_->status_label, L"Static", "", WS_CHILD | WS_VISIBLE | SS_NOPREFIX, 0},
         {window_->progress_bar, L"msctls_progress32", "", WS_CHILD | WS_VISIBLE, 0},
         {window_->details_box, L"Edit", "",
-         WS_CHILD | WS_VSCROLL | ES_READONLY | ES_AUTOVSCROLL | ES_MULTILINE, 0},
+         WS_CHILD | WS_TABSTOP | WS_VSCROLL | ES_READONLY | ES_AUTOVSCROLL | ES_MULTILINE, 0},
         {window_->cancel_button, L"Button", "Cancel",
          WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, ID_CANCEL_BUTTON},
         {window_->try_again_button, L"Button", "Try again", WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON,
@@ -160,19 +159,19 @@ TEST_F(InstallerWindowTest, StartsHiddenWithTheFiveControlsInOrder) {
     };
     HWND child = GetWindow(main, GW_CHILD);
     for (const Expected& expected : controls) {
-        ASSERT_EQ(child, expected.control) << "creation order";
+        SCOPED_TRACE(from_wide(expected.window_class));
+        ASSERT_EQ(child, expected.control);  // in creation order
         wchar_t name[64] = {};
         GetClassNameW(child, name, 64);
-        EXPECT_EQ(_wcsicmp(name, expected.window_class), 0) << from_wide(name);
+        EXPECT_EQ(_wcsicmp(name, expected.window_class), 0);
         EXPECT_EQ(text_of(child), expected.text);
-        EXPECT_EQ(GetWindowLongW(child, GWL_STYLE) & expected.style, expected.style)
-            << from_wide(name);
+        EXPECT_EQ(GetWindowLongW(child, GWL_STYLE) & expected.style, expected.style);
         EXPECT_EQ(GetDlgCtrlID(child), expected.id);
         child = GetWindow(child, GW_HWNDNEXT);
     }
     EXPECT_FALSE(has_visible_style(window_->details_box));
     EXPECT_FALSE(has_visible_style(window_->try_again_button));
-    EXPECT_EQ(GetWindowLongW(window_->details_box, GWL_STYLE) & (WS_BORDER | WS_TABSTOP), 0);
+    EXPECT_EQ(GetWindowLongW(window_->details_box, GWL_STYLE) & WS_BORDER, 0);
     EXPECT_EQ(SendMessageW(window_->progress_bar, PBM_GETRANGE, TRUE, 0), 0);
     EXPECT_EQ(SendMessageW(window_->progress_bar, PBM_GETRANGE, FALSE, 0), 1000);
     EXPECT_EQ(window_->phase, WindowPhase::Running);
@@ -185,16 +184,19 @@ TEST_F(InstallerWindowTest, IsLaidOutForTheDpiOfItsMonitor) {
     EXPECT_EQ(window_->dpi, dpi);
     RECT client{};
     GetClientRect(window_->hwnd, &client);
+    // The prefix's message font is not larger than Windows' default: no growth for it.
+    EXPECT_EQ(layout_dpi(*window_), dpi);
     EXPECT_EQ(client.right, client_rect(dpi).width);
     EXPECT_EQ(client.bottom, client_rect(dpi).height);
-    for (WindowControl which : LAYOUT_ORDER) {
+    for (const LayoutEntry& entry : LAYOUT_TABLE) {
+        const WindowControl which = entry.control;
+        SCOPED_TRACE(static_cast<int>(which));
         const HWND control = which == WindowControl::StatusLabel    ? window_->status_label
                              : which == WindowControl::ProgressBar  ? window_->progress_bar
                              : which == WindowControl::DetailsBox   ? window_->details_box
                              : which == WindowControl::CancelButton ? window_->cancel_button
                                                                     : window_->try_again_button;
-        EXPECT_EQ(client_rect_of(window_->hwnd, control), control_rect(which, dpi))
-            << static_cast<int>(which);
+        EXPECT_EQ(client_rect_of(window_->hwnd, control), control_rect(which, dpi));
     }
     const HFONT body = window_->body_font.get();
     const HFONT status = window_->status_font.get();
@@ -221,16 +223,16 @@ TEST(InstallerWindowDpi, OuterRectangleIsTheScaledClientAreaCentredInTheWorkArea
         AdjustWindowRectExForDpi(&expected, CAPTION_SYSTEM_MENU_MINIMIZE, FALSE, 0, dpi);
         const std::int32_t width = expected.right - expected.left;
         const std::int32_t height = expected.bottom - expected.top;
-        EXPECT_EQ(window_rect_for_dpi(dpi, area),
-                  (LayoutRect{(1280 - width) / 2, (1024 - height) / 2, width, height}))
-            << dpi;
-        const LayoutRect unplaced = window_rect_for_dpi(dpi, std::nullopt);
+        SCOPED_TRACE(dpi);
+        EXPECT_EQ(window_rect_for_dpi(dpi, dpi, area),
+                  (LayoutRect{(1280 - width) / 2, (1024 - height) / 2, width, height}));
+        const LayoutRect unplaced = window_rect_for_dpi(dpi, dpi, std::nullopt);
         EXPECT_EQ(unplaced.x, static_cast<std::int32_t>(CW_USEDEFAULT));
         EXPECT_EQ(unplaced.y, static_cast<std::int32_t>(CW_USEDEFAULT));
         EXPECT_EQ(unplaced.width, width);
     }
     // A work area smaller than the window: it overhangs on both sides.
-    const LayoutRect overhanging = window_rect_for_dpi(144, ScreenEdges{0, 0, 600, 200});
+    const LayoutRect overhanging = window_rect_for_dpi(144, 144, ScreenEdges{0, 0, 600, 200});
     EXPECT_LT(overhanging.x, 0);
     EXPECT_LT(overhanging.y, 0);
 }
@@ -242,10 +244,12 @@ TEST(InstallerWindowFonts, AreTheMessageFontForTheDpiRegularAndSemibold) {
         const LOGFONTW expected = message_font_for(dpi);
         const LOGFONTW body = font_of(fonts.body_font.get());
         const LOGFONTW status = font_of(fonts.status_font.get());
-        EXPECT_EQ(body.lfHeight, expected.lfHeight) << dpi;
-        EXPECT_EQ(body.lfWeight, expected.lfWeight) << dpi;
+        SCOPED_TRACE(dpi);
+        EXPECT_EQ(body.lfHeight, expected.lfHeight);
+        EXPECT_EQ(body.lfWeight, expected.lfWeight);
         EXPECT_EQ(std::wstring(body.lfFaceName), std::wstring(expected.lfFaceName));
-        EXPECT_EQ(status.lfHeight, expected.lfHeight) << "not scaled a second time";
+        EXPECT_EQ(status.lfHeight, expected.lfHeight);  // not scaled a second time
+        EXPECT_EQ(fonts.message_font_height, std::abs(expected.lfHeight));
         EXPECT_EQ(status.lfWeight, 600);
         EXPECT_EQ(std::wstring(status.lfFaceName), std::wstring(expected.lfFaceName));
     }
@@ -305,14 +309,17 @@ TEST_F(InstallerWindowTest, StepMessagesShowTheStepAndFillTheBarFromUnpackingOn)
         {0x102, "Checking this computer\u2026", true, 1000},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.step);
         EXPECT_EQ(send(WM_INSTALL_STEP, c.step), 0);
-        EXPECT_EQ(text_of(window_->status_label), c.status) << c.step;
-        EXPECT_EQ(IsWindowEnabled(window_->cancel_button) != 0, c.cancel_enabled) << c.step;
+        EXPECT_EQ(text_of(window_->status_label), c.status);
+        // The progress bar is named after the label before it.
+        EXPECT_EQ(text_of(window_->progress_bar), c.status);
+        EXPECT_EQ(IsWindowEnabled(window_->cancel_button) != 0, c.cancel_enabled);
         EXPECT_EQ(text_of(window_->cancel_button), "Cancel");
         EXPECT_TRUE(has_visible_style(window_->progress_bar));
         EXPECT_FALSE(has_visible_style(window_->details_box));
         EXPECT_FALSE(has_visible_style(window_->try_again_button));
-        EXPECT_EQ(progress(), c.bar) << c.step;
+        EXPECT_EQ(progress(), c.bar);
     }
 }
 
@@ -372,7 +379,7 @@ TEST_F(InstallerWindowTest, AFailureIsShownWithCloseAndTryAgain) {
     finish(report_of(
         Failed{"The manifest C:\\m.json is not valid JSON: oops", InstallStep::ReadingManifest}));
     EXPECT_EQ(window_->phase, WindowPhase::Finished);
-    EXPECT_EQ(window_exit_code.load(), 1);
+    EXPECT_EQ(window_->exit_code, 1);
     EXPECT_EQ(text_of(window_->status_label), "Vantile could not be installed.");
     EXPECT_FALSE(has_visible_style(window_->progress_bar));
     EXPECT_TRUE(has_visible_style(window_->details_box));
@@ -403,7 +410,7 @@ TEST_F(InstallerWindowTest, AFailureIsShownWithCloseAndTryAgain) {
 TEST_F(InstallerWindowTest, EscAndTheCloseBoxEndAShownResultToo) {
     for (UINT message : {WM_COMMAND, WM_CLOSE}) {
         window_->phase = WindowPhase::Finished;
-        window_exit_code.store(1);
+        window_->exit_code = 1;
         EXPECT_EQ(send(message, message == WM_COMMAND ? IDCANCEL : 0), 0);
         EXPECT_FALSE(IsWindow(window_->hwnd));
         EXPECT_EQ(quit_code(), 1);
@@ -425,10 +432,11 @@ TEST_F(InstallerWindowTest, AnInstallOrACancelWithoutLeftoversClosesTheWindowAtO
         {Failed{"m", InstallStep::Downloading}, WindowPhase::Cancelling, 2},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
         window_->phase = c.phase;
         finish(report_of(c.outcome, c.phase == WindowPhase::Cancelling));
         EXPECT_FALSE(IsWindow(window_->hwnd));
-        EXPECT_EQ(window_exit_code.load(), c.code);
+        EXPECT_EQ(window_->exit_code, c.code);
         EXPECT_EQ(quit_code(), c.code);
         reopen_window();
     }
@@ -438,7 +446,7 @@ TEST_F(InstallerWindowTest, AnInstallThatLeftItsFolderBehindStaysOpenWithoutTryA
     show();
     finish(report_of(Installed{"2.0.1"}, true));
     EXPECT_EQ(window_->phase, WindowPhase::Finished);
-    EXPECT_EQ(window_exit_code.load(), 0);
+    EXPECT_EQ(window_->exit_code, 0);
     EXPECT_EQ(text_of(window_->status_label), "Vantile 2.0.1 is installed, and it is opening now.");
     EXPECT_EQ(text_of(window_->details_box),
               "Temporary files remain at C:\\Temp\\.vantile-desktop-staging-7.\r\n"
@@ -466,7 +474,7 @@ TEST_F(InstallerWindowTest, AFailureOfTheAppsInstallerAfterACancelRequestBringsT
         report_of(Failed{"Vantile's installer failed with exit code 3.", InstallStep::Installing}));
     EXPECT_TRUE(IsWindowVisible(window_->hwnd));
     EXPECT_EQ(window_->phase, WindowPhase::Finished);
-    EXPECT_EQ(window_exit_code.load(), 1);
+    EXPECT_EQ(window_->exit_code, 1);
     EXPECT_EQ(text_of(window_->status_label), "Vantile could not be installed.");
     EXPECT_EQ(text_of(window_->details_box),
               "The step that failed: Installing Vantile.\r\nVantile's installer failed with exit "
@@ -474,38 +482,188 @@ TEST_F(InstallerWindowTest, AFailureOfTheAppsInstallerAfterACancelRequestBringsT
     EXPECT_FALSE(quit_code());
 }
 
-TEST_F(InstallerWindowTest, StaticControlsArePaintedInTheWindowColour) {
-    HDC dc = GetDC(window_->status_label);
-    SetBkColor(dc, RGB(1, 2, 3));
-    const LRESULT brush = send(WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-                               reinterpret_cast<LPARAM>(window_->status_label));
-    EXPECT_EQ(reinterpret_cast<HBRUSH>(brush), GetSysColorBrush(COLOR_WINDOW));
-    EXPECT_EQ(GetBkColor(dc), GetSysColor(COLOR_WINDOW));
-    ReleaseDC(window_->status_label, dc);
+TEST_F(InstallerWindowTest, StaticControlsArePaintedInTheWindowColours) {
+    for (HWND control : {window_->status_label, window_->details_box}) {
+        HDC dc = GetDC(control);
+        SetBkColor(dc, RGB(1, 2, 3));
+        SetTextColor(dc, RGB(4, 5, 6));
+        const LRESULT brush = send(WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                   reinterpret_cast<LPARAM>(control));
+        EXPECT_EQ(reinterpret_cast<HBRUSH>(brush), GetSysColorBrush(COLOR_WINDOW));
+        EXPECT_EQ(GetBkColor(dc), GetSysColor(COLOR_WINDOW));
+        // A high-contrast scheme's text colour, not the device context's default black.
+        EXPECT_EQ(GetTextColor(dc), GetSysColor(COLOR_WINDOWTEXT));
+        ReleaseDC(control, dc);
+    }
 }
 
 TEST_F(InstallerWindowTest, MessagesDuringAHandlerOrWithoutARecordGoToTheDefaultProcedure) {
     show();
     send(WM_INSTALL_STEP, 2);
     window_->handler_running = true;  // as if sent from inside a handler
+    window_->exit_code = 2;
     send(WM_CLOSE);
     // DefWindowProcW's WM_CLOSE destroys the window; the handler would have hidden it.
     EXPECT_FALSE(IsWindow(window_->hwnd));
     EXPECT_EQ(window_->phase, WindowPhase::Running);
     EXPECT_FALSE(window_->cancel_requested->load());
-    // WM_DESTROY still posted the recorded code.
-    EXPECT_EQ(quit_code(), 0);
+    // WM_DESTROY still posted the record's code.
+    EXPECT_EQ(quit_code(), 2);
     window_->handler_running = false;
 
     reopen_window(/*as_record=*/false);
-    // No record in the slot: the same holds.
-    window_exit_code.store(2);
+    // No record bound to the window: the same holds, and WM_DESTROY posts the initial code.
+    window_->exit_code = 2;
     SendMessageW(window_->hwnd, WM_INSTALL_STEP, 3, 0);
     EXPECT_EQ(text_of(window_->status_label), "");
     SendMessageW(window_->hwnd, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindow(window_->hwnd));
-    EXPECT_EQ(quit_code(), 2);
-    set_installer_window_record(window_.get());
+    EXPECT_EQ(quit_code(), 0);
+}
+
+TEST_F(InstallerWindowTest, EnterPressesTheFocusedButtonElseTheDefaultOne) {
+    show();
+    SetForegroundWindow(window_->hwnd);
+    finish(report_of(Failed{"m", InstallStep::Downloading}));
+    ASSERT_EQ(GetFocus(), window_->try_again_button);
+    const auto default_id = [&] {
+        const LRESULT answer = send(DM_GETDEFID);
+        EXPECT_EQ(HIWORD(answer), DC_HASDEFID);
+        return LOWORD(answer);
+    };
+    EXPECT_EQ(default_id(), ID_TRY_AGAIN_BUTTON);
+    SetFocus(window_->details_box);
+    EXPECT_EQ(default_id(), ID_CANCEL_BUTTON);
+    SetFocus(window_->cancel_button);
+    EXPECT_EQ(default_id(), ID_CANCEL_BUTTON);
+    // IDOK, which IsDialogMessageW sends when it finds no default button, is not lost: here
+    // it presses Close.
+    send(WM_COMMAND, IDOK);
+    EXPECT_FALSE(IsWindow(window_->hwnd));
+    EXPECT_EQ(quit_code(), 1);
+}
+
+TEST_F(InstallerWindowTest, TabAndShiftTabLeaveTheDetailsBox) {
+    show();
+    SetForegroundWindow(window_->hwnd);
+    finish(report_of(Failed{"m", InstallStep::Downloading}));
+    // What the read-only details box sends for Tab and Shift+Tab.
+    SetFocus(window_->details_box);
+    send(WM_NEXTDLGCTL, 0, 0);
+    EXPECT_EQ(GetFocus(), window_->cancel_button);
+    SetFocus(window_->details_box);
+    send(WM_NEXTDLGCTL, 1, 0);
+    EXPECT_EQ(GetFocus(), window_->try_again_button);
+    // And for Enter: the default button is focused by handle.
+    send(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(window_->cancel_button), TRUE);
+    EXPECT_EQ(GetFocus(), window_->cancel_button);
+    // The details box is a tab stop: Tab from Try again reaches it, all text selected.
+    SetFocus(window_->try_again_button);
+    send(WM_NEXTDLGCTL, 0, 0);
+    EXPECT_EQ(GetFocus(), window_->details_box);
+    DWORD start = 1, end = 0;
+    SendMessageW(window_->details_box, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                 reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(end, static_cast<DWORD>(GetWindowTextLengthW(window_->details_box)));
+}
+
+TEST_F(InstallerWindowTest, TheFocusComesBackWhenTheWindowIsActivatedAgain) {
+    show();
+    SetForegroundWindow(window_->hwnd);
+    send(WM_INSTALL_STEP, 1);
+    EXPECT_EQ(GetFocus(), window_->cancel_button);
+    finish(report_of(Failed{"m", InstallStep::Downloading}));
+    EXPECT_EQ(GetFocus(), window_->try_again_button);
+    send(WM_ACTIVATE, WA_INACTIVE);
+    SetFocus(nullptr);
+    send(WM_ACTIVATE, WA_ACTIVE);
+    EXPECT_EQ(GetFocus(), window_->try_again_button);
+    // Try again hides itself: the new attempt's Cancel takes the focus. (The attempt's
+    // worker fails at once: the manifest file does not exist.)
+    send(WM_COMMAND, ID_TRY_AGAIN_BUTTON);
+    EXPECT_EQ(GetFocus(), window_->cancel_button);
+}
+
+TEST_F(InstallerWindowTest, ASettingChangeAppliesNewFonts) {
+    for (UINT message : {WM_SETTINGCHANGE, WM_SYSCOLORCHANGE, WM_THEMECHANGED}) {
+        SCOPED_TRACE(message);
+        const HFONT before = window_->body_font.get();
+        EXPECT_EQ(send(message), 0);
+        const HFONT body = window_->body_font.get();
+        const HFONT status = window_->status_font.get();
+        EXPECT_NE(body, nullptr);
+        EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(window_->status_label, WM_GETFONT, 0, 0)),
+                  status);
+        EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(window_->cancel_button, WM_GETFONT, 0, 0)),
+                  body);
+        if (before != body && before != status) {
+            EXPECT_EQ(GetObjectType(before), 0u);
+        }
+        // The same message font: the same size and layout.
+        RECT client{};
+        GetClientRect(window_->hwnd, &client);
+        EXPECT_EQ(client.right, client_rect(window_->dpi).width);
+        EXPECT_EQ(client_rect_of(window_->hwnd, window_->cancel_button),
+                  control_rect(WindowControl::CancelButton, window_->dpi));
+    }
+}
+
+// Sets this process's message font ("Make text bigger" does it for every program) and puts
+// the previous metrics back at the end of the scope.
+class MessageFontScope {
+  public:
+    explicit MessageFontScope(LONG height) {
+        original_.cbSize = sizeof(original_);
+        SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(original_), &original_, 0);
+        NONCLIENTMETRICSW changed = original_;
+        changed.lfMessageFont.lfHeight = height;
+        set_ = SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof(changed), &changed, 0);
+    }
+    ~MessageFontScope() {
+        if (set_) SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof(original_), &original_, 0);
+    }
+    MessageFontScope(const MessageFontScope&) = delete;
+    MessageFontScope& operator=(const MessageFontScope&) = delete;
+    bool set() const { return set_; }
+
+  private:
+    NONCLIENTMETRICSW original_{};
+    bool set_ = false;
+};
+
+TEST_F(InstallerWindowTest, AMessageFontTwiceTheDefaultGrowsTheOpenWindowTwofold) {
+    const std::uint32_t dpi = window_->dpi;
+    const auto expect_layout = [&](std::uint32_t layout) {
+        SCOPED_TRACE(layout);
+        EXPECT_EQ(layout_dpi(*window_), layout);
+        RECT client{};
+        GetClientRect(window_->hwnd, &client);
+        EXPECT_EQ(client.right, client_rect(layout).width);
+        EXPECT_EQ(client.bottom, client_rect(layout).height);
+        EXPECT_EQ(client_rect_of(window_->hwnd, window_->status_label),
+                  control_rect(WindowControl::StatusLabel, layout));
+        EXPECT_EQ(client_rect_of(window_->hwnd, window_->try_again_button),
+                  control_rect(WindowControl::TryAgainButton, layout));
+    };
+    RECT before{};
+    GetWindowRect(window_->hwnd, &before);
+    {
+        MessageFontScope larger(-2 * scale_for_dpi(DEFAULT_MESSAGE_FONT_HEIGHT, dpi));
+        ASSERT_TRUE(larger.set());
+        send(WM_SETTINGCHANGE, SPI_SETNONCLIENTMETRICS);
+        expect_layout(2 * dpi);
+        EXPECT_EQ(std::abs(font_of(window_->body_font.get()).lfHeight),
+                  2 * scale_for_dpi(DEFAULT_MESSAGE_FONT_HEIGHT, dpi));
+        // The window grows from its top-left corner.
+        RECT grown{};
+        GetWindowRect(window_->hwnd, &grown);
+        EXPECT_EQ(grown.left, before.left);
+        EXPECT_EQ(grown.top, before.top);
+    }
+    // Back to the prefix's own font: back to the layout of the DPI.
+    send(WM_SETTINGCHANGE, SPI_SETNONCLIENTMETRICS);
+    expect_layout(dpi);
 }
 
 }  // namespace

@@ -29,12 +29,14 @@ TEST(SystemLibraries, TheDelayImportTableNamesTheSystemDllsAndTheirFunctions) {
     const std::vector<DelayLoadedLibrary> libraries = delay_loaded_libraries();
     std::vector<std::string> names;
     for (const DelayLoadedLibrary& library : libraries) names.push_back(library.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"wininet.dll", "bcrypt.dll", "comctl32.dll"}));
-    ASSERT_EQ(libraries.size(), 3u);
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"wininet.dll", "bcrypt.dll", "comctl32.dll", "ole32.dll"}));
+    ASSERT_EQ(libraries.size(), 4u);
     EXPECT_TRUE(has(libraries[0].functions, "InternetOpenW"));
     EXPECT_TRUE(has(libraries[0].functions, "InternetReadFile"));
     EXPECT_TRUE(has(libraries[1].functions, "BCryptOpenAlgorithmProvider"));
     EXPECT_TRUE(has(libraries[2].functions, "InitCommonControlsEx"));
+    EXPECT_TRUE(has(libraries[3].functions, "CoCreateInstance"));
 }
 
 TEST(SystemLibraries, LoadingFromSystem32ChecksTheDllAndEachFunction) {

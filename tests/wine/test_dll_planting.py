@@ -49,11 +49,17 @@ WINE_START_UP = {
 #  - Wine's builtin DLLs resolve their delay imports on the process's standard search path,
 #    without the default DLL folders the program set (its trace says "failed to delay load"
 #    when the planted one lacks the function): secur32 and crypt32 (WinINet's TLS), msimg32
-#    (theming), ole32 (shell32 and comctl32), and combase and rpcrt4, which ole32 imports.
+#    (theming), and combase and rpcrt4, which ole32 imports.
 #    Windows loads a system DLL's delay imports with the program's default DLL folders.
-WINE_LAZY = {"secur32", "crypt32", "msimg32", "ole32", "combase", "rpcrt4"}
+WINE_LAZY = {"secur32", "crypt32", "msimg32", "combase", "rpcrt4"}
 # The installer's own system DLLs: the planted set must hold these, or the test proves nothing.
-PROGRAM_DLLS = {"wininet", "bcrypt", "comctl32"}
+# (ole32 serves the window's accessibility annotations; the program binds it before comctl32
+# or shell32 could load it lazily.)
+PROGRAM_DLLS = {"wininet", "bcrypt", "comctl32", "ole32"}
+# Disabling ole32 under Wine stops Wine's own desktop process, which the program's processes
+# share, before the program could say anything: the missing-DLL message is shown for the others
+# (the same code path for every name of the list).
+WINE_CANNOT_DO_WITHOUT = {"ole32"}
 
 LOADED = re.compile(r'^([0-9a-f]+):trace:loaddll:\w+ Loaded L"(.*?)" at ')
 
@@ -170,7 +176,7 @@ class DllPlantingTest(ws.WindowTestCase):
         # Wine's text for error 126; Windows says "The specified module could not be found."
         message = ("Vantile's installer could not load %s.dll from the Windows System32 folder: "
                    "Module not found. (os error 126)")
-        for name in sorted(PROGRAM_DLLS):
+        for name in sorted(PROGRAM_DLLS - WINE_CANNOT_DO_WITHOUT):
             with self.subTest(name=name, mode="quiet"):
                 code, _ = self.run_scenario("https-quiet", overrides="%s=d" % name)
                 self.assertEqual(code, 1)

@@ -28,15 +28,33 @@ class WindowLayoutTest(ws.WindowTestCase):
     def tearDown(self):
         self.session.set_log_pixels(None)
 
-    def assert_layout(self, state, dpi):
-        for key, rect in ws.expected_layout(dpi).items():
-            control = state.by_id(key) if isinstance(key, int) else state.by_class(key)
-            self.assertEqual(control.rect, rect, "%s at %d DPI" % (key, dpi))
+    def assert_layout_rules(self, state):
+        """The layout's rules at 96 DPI: 20-pixel margins left, right and below, the label, bar
+        and details box aligned and as wide as the margins allow, the bar and the details box
+        in one place, the buttons in one row, right-aligned, 10 pixels apart."""
+        width, height = state.client
+        layout = ws.layout_of(state)
+        for key in ("Static", "msctls_progress32", "Edit"):
+            x, _, w, _ = layout[key]
+            self.assertEqual((x, x + w), (20, width - 20), key)
+        self.assertEqual(layout["msctls_progress32"][:3], layout["Edit"][:3])
+        cx, cy, cw, ch = layout[ID_CANCEL]
+        tx, ty, tw, th = layout[ID_TRY_AGAIN]
+        self.assertEqual((cx + cw, cy + ch), (width - 20, height - 20))
+        self.assertEqual((ty, th, tw), (cy, ch, cw))
+        self.assertEqual(cx - (tx + tw), 10)
+
+    def assert_layout(self, state, dpi, base):
+        """Every edge of every control is the 96-DPI window's, scaled for the DPI."""
+        for key, rect in base.items():
+            with self.subTest(control=key, dpi=dpi):
+                self.assertEqual(ws.layout_of(state)[key], tuple(ws.scaled(v, dpi) for v in rect))
 
     def test_window_is_sized_centred_and_laid_out_for_the_screen_dpi(self):
         cases = ((96, (460, 200), (20, 18, 420, 24)),
                  (120, (575, 250), (25, 22, 525, 30)),
                  (144, (690, 300), (30, 27, 630, 36)))
+        base = None
         for dpi, client, status_rect in cases:
             with self.subTest(dpi=dpi):
                 self.session.set_log_pixels(dpi)
@@ -48,7 +66,10 @@ class WindowLayoutTest(ws.WindowTestCase):
 
                     self.assertEqual(state.client, client)
                     self.assertEqual(state.status.rect, status_rect)
-                    self.assert_layout(state, dpi)
+                    if base is None:
+                        self.assert_layout_rules(state)
+                        base = ws.layout_of(state)
+                    self.assert_layout(state, dpi, base)
                     # Centred in the work area, halves truncated.
                     area_x, area_y, area_w, area_h = state.work_area
                     x, y, w, h = state.window
@@ -81,13 +102,14 @@ class WindowLayoutTest(ws.WindowTestCase):
         before = self.session.wait_for_status("Vantile could not be installed.")
         shot_96 = self.session.screenshot("dpi-change-before-96")
         self.assertEqual(before.client, (460, 200))
-        self.assert_layout(before, 96)
+        self.assert_layout_rules(before)
+        base = ws.layout_of(before)
 
         self.assertTrue(self.session.probe("dpichanged", 144, 100, 80, 800, 420)["ok"])
         after = self.session.state()
         shot_144 = self.session.screenshot("dpi-change-after-144")
         self.assertEqual(after.window, (100, 80, 700, 340))
-        self.assert_layout(after, 144)
+        self.assert_layout(after, 144, base)
         # The result is still what it was, with the details box in the bar's place.
         self.assertTrue(after.details.visible)
         self.assertFalse(after.progress_bar.visible)
@@ -105,7 +127,7 @@ class WindowLayoutTest(ws.WindowTestCase):
         self.session.probe("dpichanged", 96, 10, 20, 476, 245)
         back = self.session.state()
         self.assertEqual(back.window, (10, 20, 466, 225))
-        self.assert_layout(back, 96)
+        self.assert_layout(back, 96, base)
         self.session.screenshot("dpi-change-back-96")
 
         self.session.probe("click", ID_CANCEL)

@@ -63,8 +63,10 @@ def _capture(session, folder, number, before):
     return Capture(path, after)
 
 
-def run_with_screenshots(env, folder, timeout=300, dpi=None):
-    """Installs with the given environment at the given screen DPI (None: Wine's default);
+def run_with_screenshots(env, folder, timeout=300, dpi=None, look=None):
+    """Installs with the given environment at the given screen DPI (None: Wine's default) and
+    look (a function of the display's environment that gives registry values for
+    window_support.RegistryValues, such as a high-contrast scheme; None: the prefix's own);
     returns the exit code and the captures. Screenshots go to folder."""
     folder = pathlib.Path(folder)
     shutil.rmtree(folder, ignore_errors=True)
@@ -74,32 +76,39 @@ def run_with_screenshots(env, folder, timeout=300, dpi=None):
     session.display.start()
     ws.set_unmanaged_windows(session.display.env, True)
     ws.set_log_pixels(session.display.env, dpi)
-    captures = []
     try:
-        process = session.start_installer(env=env)
-        seen = None
-        deadline = time.monotonic() + timeout
-        while process.poll() is None and time.monotonic() < deadline:
-            try:
-                state = session.state()
-            except (subprocess.SubprocessError, ValueError):
-                continue
-            if _shows_window(state) and (state.status.text, state.progress) != seen:
-                capture = _capture(session, folder, len(captures) + 1, state)
-                if capture is not None:
-                    seen = (capture.state.status.text, capture.state.progress)
-                    captures.append(capture)
-                    print("demo: screenshot %s" % capture.path)
-                    # A shown result waits for the user: close it the way they would.
-                    if capture.showing_result:
-                        session.probe("click", ws.ID_CANCEL)
-            time.sleep(0.05)
-        if process.poll() is None:
-            process.kill()
-        if not captures:
-            print("demo: the install ended before its window could be captured")
-        return process.wait(), captures
+        with ws.RegistryValues(session.display.env, look(session.display.env) if look else {}):
+            return _install_with_screenshots(session, env, folder, timeout)
     finally:
         ws.set_log_pixels(session.display.env, None)
         ws.set_unmanaged_windows(session.display.env, False)
         session.display.stop()
+
+
+def _install_with_screenshots(session, env, folder, timeout):
+    """Runs the installer; returns its exit code and a capture of each new thing its window
+    showed."""
+    captures = []
+    process = session.start_installer(env=env)
+    seen = None
+    deadline = time.monotonic() + timeout
+    while process.poll() is None and time.monotonic() < deadline:
+        try:
+            state = session.state()
+        except (subprocess.SubprocessError, ValueError):
+            continue
+        if _shows_window(state) and (state.status.text, state.progress) != seen:
+            capture = _capture(session, folder, len(captures) + 1, state)
+            if capture is not None:
+                seen = (capture.state.status.text, capture.state.progress)
+                captures.append(capture)
+                print("demo: screenshot %s" % capture.path)
+                # A shown result waits for the user: close it the way they would.
+                if capture.showing_result:
+                    session.probe("click", ws.ID_CANCEL)
+        time.sleep(0.05)
+    if process.poll() is None:
+        process.kill()
+    if not captures:
+        print("demo: the install ended before its window could be captured")
+    return process.wait(), captures

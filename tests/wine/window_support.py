@@ -31,6 +31,24 @@ SCREENSHOT_DIR = harness.BUILD_DIR / "ui-screenshots"
 
 DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
 X11_KEY = r"HKCU\Software\Wine\X11 Driver"
+COLORS_KEY = r"HKCU\Control Panel\Colors"
+THEME_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager"
+METRICS_KEY = r"HKCU\Control Panel\Desktop\WindowMetrics"
+
+# A high-contrast scheme in the manner of Windows' "High Contrast Black", visual styles off,
+# as registry values for RegistryValues.
+HIGH_CONTRAST = {(COLORS_KEY, name): ("REG_SZ", value) for name, value in {
+    "Window": "0 0 0", "WindowText": "255 255 255", "ButtonFace": "0 0 0",
+    "ButtonText": "255 255 255", "GrayText": "63 242 63", "Hilight": "26 235 255",
+    "HilightText": "0 0 0", "ActiveTitle": "128 0 128", "TitleText": "255 255 255",
+    "InactiveTitle": "0 128 0", "InactiveTitleText": "255 255 255", "WindowFrame": "255 255 255",
+    "ButtonShadow": "128 128 128", "ButtonHilight": "192 192 192", "ButtonLight": "255 255 255",
+    "ButtonDkShadow": "255 255 255", "ActiveBorder": "0 0 0", "InactiveBorder": "0 0 0",
+}.items()}
+HIGH_CONTRAST[(THEME_KEY, "ThemeActive")] = ("REG_SZ", "0")
+
+# Windows' default message font is 12 pixels high at 96 DPI (Segoe UI 9 pt).
+DEFAULT_MESSAGE_FONT_HEIGHT = 12
 
 ID_CANCEL = 101
 ID_TRY_AGAIN = 102
@@ -143,6 +161,50 @@ def set_unmanaged_windows(display_env, unmanaged):
         reg(display_env, "add", X11_KEY, "/v", "Managed", "/t", "REG_SZ", "/d", "N", "/f")
     else:
         reg(display_env, "delete", X11_KEY, "/v", "Managed", "/f")
+
+
+def reg_value(display_env, key, name):
+    """(type, data) of a registry value as `reg query` prints it, or None when it is not set."""
+    harness.start_wineserver()
+    result = subprocess.run(["wine", "reg", "query", key, "/v", name], env=harness.wine_env(display_env),
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=120, check=False)
+    for line in result.stdout.decode(errors="replace").splitlines():
+        parts = line.split(None, 2)
+        if len(parts) >= 2 and parts[0] == name and parts[1].startswith("REG_"):
+            return parts[1], parts[2] if len(parts) > 2 else ""
+    return None
+
+
+def message_font_at(display_env, percent):
+    """Registry values that make the prefix's message font `percent` of Windows' default
+    height, as "Make text bigger" does; the face and the rest stay the prefix's."""
+    kind, data = reg_value(display_env, METRICS_KEY, "MessageFont")
+    height = -(DEFAULT_MESSAGE_FONT_HEIGHT * percent // 100)
+    # A LOGFONTW: its height comes first, 4 bytes little-endian.
+    return {(METRICS_KEY, "MessageFont"): (kind, (height & 0xFFFFFFFF).to_bytes(4, "little").hex().upper() + data[8:])}
+
+
+class RegistryValues:
+    """Sets registry values in the test prefix for programs started from now on, and puts back
+    what was there before (or removes them) at the end of the with-block."""
+
+    def __init__(self, display_env, values):
+        self.env = display_env
+        self.values = values  # {(key, name): (type, data)}
+        self.saved = {}
+
+    def __enter__(self):
+        for (key, name), (kind, data) in self.values.items():
+            self.saved[(key, name)] = reg_value(self.env, key, name)
+            reg(self.env, "add", key, "/v", name, "/t", kind, "/d", data, "/f")
+        return self
+
+    def __exit__(self, *exc):
+        for (key, name), old in self.saved.items():
+            if old is None:
+                reg(self.env, "delete", key, "/v", name, "/f")
+            else:
+                reg(self.env, "add", key, "/v", name, "/t", old[0], "/d", old[1], "/f")
 
 
 class WindowSession:
@@ -259,6 +321,18 @@ class WindowSession:
                                 timeout=30, check=True)
         return result.stdout.decode().strip()
 
+    def brightness(self, screenshot, state, rect):
+        """(darkest, lightest) grey level, 0 to 1, inside a client-area rectangle of a
+        screenshot of the window."""
+        x = state.client_origin[0] - state.window[0] + rect[0]
+        y = state.client_origin[1] - state.window[1] + rect[1]
+        result = subprocess.run(
+            ["convert", str(screenshot), "-crop", "%dx%d+%d+%d" % (rect[2], rect[3], x, y), "+repage",
+             "-colorspace", "gray", "-format", "%[fx:minima] %[fx:maxima]", "info:"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=30, check=True)
+        darkest, lightest = result.stdout.decode().split()
+        return float(darkest), float(lightest)
+
     def assert_label_in_window_colour(self, test, screenshot, state):
         """The status label's empty right end has the colour of the client area around it."""
         x, y, w, h = state.status.rect
@@ -369,14 +443,12 @@ def scaled(value, dpi):
     return value * dpi // 96
 
 
-def expected_layout(dpi):
-    """(x, y, width, height) of each control at that DPI, keyed by probe class or id."""
-    def rect(x, y, w, h):
-        return tuple(scaled(v, dpi) for v in (x, y, w, h))
+def layout_of(state):
+    """(x, y, width, height) of each control, keyed by probe class or id."""
     return {
-        "Static": rect(20, 18, 420, 24),
-        "msctls_progress32": rect(20, 50, 420, 16),
-        "Edit": rect(20, 50, 420, 94),
-        ID_TRY_AGAIN: rect(230, 152, 100, 28),
-        ID_CANCEL: rect(340, 152, 100, 28),
+        "Static": state.status.rect,
+        "msctls_progress32": state.progress_bar.rect,
+        "Edit": state.details.rect,
+        ID_TRY_AGAIN: state.try_again.rect,
+        ID_CANCEL: state.cancel.rect,
     }

@@ -1,29 +1,8 @@
 #include "ui/portable/window_layout.h"
 
+#include <cstdlib>
+
 namespace vantile {
-namespace {
-
-struct BaseRect {
-    std::int32_t x, y, width, height;
-};
-
-BaseRect base_rect(WindowControl control) {
-    switch (control) {
-        case WindowControl::StatusLabel:
-            return {20, 18, 420, 24};
-        case WindowControl::ProgressBar:
-            return {20, 50, 420, 16};
-        case WindowControl::DetailsBox:
-            return {20, 50, 420, 94};
-        case WindowControl::TryAgainButton:
-            return {230, 152, 100, 28};
-        case WindowControl::CancelButton:
-            return {340, 152, 100, 28};
-    }
-    return {0, 0, 0, 0};
-}
-
-}  // namespace
 
 std::int32_t scale_for_dpi(std::int32_t length, std::uint32_t dpi) {
     // The product is formed in 64 bits so that an absurd DPI cannot overflow; for every DPI
@@ -32,10 +11,21 @@ std::int32_t scale_for_dpi(std::int32_t length, std::uint32_t dpi) {
     return static_cast<std::int32_t>(product / BASE_DPI);
 }
 
+std::uint32_t layout_dpi(std::uint32_t dpi, std::int32_t message_font_height) {
+    const std::int64_t height = std::llabs(message_font_height);
+    const std::int64_t default_height = scale_for_dpi(DEFAULT_MESSAGE_FONT_HEIGHT, dpi);
+    if (default_height <= 0 || height <= default_height) return dpi;
+    return static_cast<std::uint32_t>(static_cast<std::int64_t>(dpi) * height / default_height);
+}
+
 LayoutRect control_rect(WindowControl control, std::uint32_t dpi) {
-    const BaseRect base = base_rect(control);
-    return {scale_for_dpi(base.x, dpi), scale_for_dpi(base.y, dpi), scale_for_dpi(base.width, dpi),
-            scale_for_dpi(base.height, dpi)};
+    for (const LayoutEntry& entry : LAYOUT_TABLE) {
+        if (entry.control != control) continue;
+        const LayoutRect& base = entry.rect;
+        return {scale_for_dpi(base.x, dpi), scale_for_dpi(base.y, dpi),
+                scale_for_dpi(base.width, dpi), scale_for_dpi(base.height, dpi)};
+    }
+    return {};
 }
 
 LayoutRect client_rect(std::uint32_t dpi) {

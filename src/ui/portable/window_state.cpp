@@ -73,15 +73,18 @@ DoneAction done_action(WindowPhase phase, const AttemptReport& report) {
     if (phase == WindowPhase::Cancelling) {
         // The user asked to stop: only a failure of the app's own installer, which could not
         // be stopped, is worth bringing the window back for.
-        if (std::holds_alternative<Installed>(outcome)) return {0, false, false};
         const auto* failed = std::get_if<Failed>(&outcome);
-        if (failed && failed->step == InstallStep::Installing) return {1, true, true};
-        return {2, false, false};
+        if (failed && failed->step == InstallStep::Installing)
+            return {.exit_code = exit_code_for(outcome), .show_result = true, .show_window = true};
+        // Anything else the worker ended with counts as the cancel the user asked for,
+        // except an install that was already done.
+        const InstallOutcome counted =
+            std::holds_alternative<Installed>(outcome) ? outcome : InstallOutcome{Cancelled{}};
+        return {.exit_code = exit_code_for(counted), .show_result = false, .show_window = false};
     }
-    const int code = exit_code_for(outcome);
     const bool stays =
         std::holds_alternative<Failed>(outcome) || report.leftover_folder.has_value();
-    return {code, stays, false};
+    return {.exit_code = exit_code_for(outcome), .show_result = stays, .show_window = false};
 }
 
 }  // namespace vantile
