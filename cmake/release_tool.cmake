@@ -1,10 +1,6 @@
 # vantile-release: makes and checks release manifests with the installer's own rules. It is
 # built natively (SHA-256 through OpenSSL, archives read with libarchive) and for Windows
 # (SHA-256 through CNG, archives unpacked by the installer's own steps), and nothing includes it.
-if(VANTILE_FUZZ OR VANTILE_BENCH)
-  return()
-endif()
-
 file(GLOB RELEASE_TOOL_SOURCES CONFIGURE_DEPENDS src/release_tool/*.cpp)
 list(REMOVE_ITEM RELEASE_TOOL_SOURCES ${CMAKE_SOURCE_DIR}/src/release_tool/main.cpp)
 # What differs between the two hosts lives in one file each.

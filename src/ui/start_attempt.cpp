@@ -39,9 +39,9 @@ DWORD WINAPI run_worker_task(void* parameter) {
 void hand_off_unstarted_attempt(SharedLog& log, OutcomeSlot& outcome_slot, HWND window,
                                 std::uint32_t error_code) {
     AttemptReport report;
-    report.outcome = Failed{fill_template("Vantile could not start the install. {}",
-                                          {os_error_text(static_cast<std::int32_t>(error_code))}),
-                            InstallStep::Checking};
+    report.outcome = Failed{
+        fill_template("Vantile could not start the install. {}", {os_error_text(error_code)}),
+        InstallStep::Checking};
     log_report(log, report);
     hand_off_report(outcome_slot, window, std::move(report));
 }

@@ -16,8 +16,7 @@ Result<std::int32_t> run_child_to_end(const std::string& program, const std::str
                                       std::uint32_t creation_flags,
                                       std::string_view failure_template) {
     auto failure = [&](DWORD error) {
-        return fail(fill_template(failure_template,
-                                  {program, os_error_text(static_cast<std::int32_t>(error))}));
+        return fail(fill_template(failure_template, {program, os_error_text(error)}));
     };
 
     // One inheritable handle on the null device serves as all three standard handles.

@@ -163,7 +163,7 @@ class LocalFileSource final : public BlockingSource {
 std::string abandoned_read_message(const UnreadableMessage& unreadable, std::uint32_t code) {
     if (code == ERROR_INTERNET_TIMEOUT) code = ERROR_TIMEOUT;
     if (code == ERROR_INTERNET_OPERATION_CANCELLED) code = ERROR_CANCELLED;
-    return unreadable(os_error_text(static_cast<std::int32_t>(code)));
+    return unreadable(os_error_text(code));
 }
 
 // A fetch that gave up at that stage ends like a WinINet call that failed there with that code.

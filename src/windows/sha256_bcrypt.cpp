@@ -12,10 +12,6 @@
 namespace vantile {
 namespace {
 
-std::string status_text(NTSTATUS status) {
-    return nt_status_text(status);
-}
-
 bool succeeded(NTSTATUS status) {
     return status >= 0;
 }
@@ -32,7 +28,7 @@ class BcryptSha256 final : public Sha256 {
             const ULONG piece =
                 static_cast<ULONG>(std::min<std::size_t>(size, std::numeric_limits<ULONG>::max()));
             NTSTATUS status = BCryptHashData(hash_.get(), const_cast<PUCHAR>(bytes), piece, 0);
-            if (!succeeded(status)) return fail(status_text(status));
+            if (!succeeded(status)) return fail(nt_status_text(status));
             bytes += piece;
             size -= piece;
         }
@@ -46,7 +42,7 @@ class BcryptSha256 final : public Sha256 {
             BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0);
         // A finished CNG hash object can only be destroyed.
         hash_.reset();
-        if (!succeeded(status)) return fail(status_text(status));
+        if (!succeeded(status)) return fail(nt_status_text(status));
         return digest;
     }
 
@@ -62,12 +58,12 @@ Result<std::unique_ptr<Sha256>> start_sha256() {
     UniqueBcryptAlgorithm algorithm;
     NTSTATUS status =
         BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0);
-    if (!succeeded(status)) return fail(status_text(status));
+    if (!succeeded(status)) return fail(nt_status_text(status));
 
     // With no object buffer, CNG allocates and frees the hash object's memory itself.
     UniqueBcryptHash hash;
     status = BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0);
-    if (!succeeded(status)) return fail(status_text(status));
+    if (!succeeded(status)) return fail(nt_status_text(status));
 
     return std::unique_ptr<Sha256>(
         std::make_unique<BcryptSha256>(std::move(algorithm), std::move(hash)));

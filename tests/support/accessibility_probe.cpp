@@ -23,6 +23,8 @@
 
 #include "support_text.h"
 
+using support::json_string;
+using support::print;
 using support::utf8;
 
 namespace {
@@ -31,30 +33,6 @@ namespace {
 constexpr GUID ACCESSIBLE_INTERFACE = {
     0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 constexpr DWORD LIVE_REGION_CHANGED = 0x8019;  // EVENT_OBJECT_LIVEREGIONCHANGED
-
-std::string json_string(const std::wstring& text) {
-    std::string out = "\"";
-    for (unsigned char c : utf8(text)) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-            out += buffer;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
-void print(const std::string& text) {
-    std::string line = text + "\n";
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()),
-              &written, nullptr);
-}
 
 int fail(const char* why) {
     print(std::string("{\"ok\": false, \"error\": \"") + why + "\"}");

@@ -2,6 +2,7 @@
 // Small text helpers shared by the test-support programs (never shipped).
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 namespace support {
@@ -24,6 +25,32 @@ inline std::string utf8(const std::wstring& text) {
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
                         nullptr, nullptr);
     return out;
+}
+
+// The text as a JSON string: quotes, backslashes and control characters escaped.
+inline std::string json_string(const std::wstring& text) {
+    std::string out = "\"";
+    for (unsigned char c : utf8(text)) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+            out += buffer;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+// One line on standard output, where the tests read the probes' answers.
+inline void print(const std::string& text) {
+    std::string line = text + "\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()),
+              &written, nullptr);
 }
 
 }  // namespace support

@@ -33,50 +33,13 @@
 #include "support_text.h"
 #include "windows/unique_handle.h"
 
+using support::json_string;
+using support::print;
 using support::utf8;
 
 namespace {
 
 constexpr UINT TIMEOUT_MS = 5000;
-
-std::string json_string(const std::wstring& text) {
-    std::string out = "\"";
-    for (unsigned char c : utf8(text)) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char buffer[8];
-                    std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-                    out += buffer;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
-}
-
-void print(const std::string& text) {
-    std::string line = text + "\n";
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()),
-              &written, nullptr);
-}
 
 LRESULT send(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     DWORD_PTR result = 0;
