@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
   wine wine64 libgnutls30 fonts-wine xvfb xauth xdotool imagemagick
   python3 python3-pefile pyflakes3 openssl osslsigncode curl ca-certificates util-linux procps
+  squid nginx-light
 )
 missing=()
 for package in "${packages[@]}"; do
