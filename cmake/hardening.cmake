@@ -11,8 +11,9 @@
 
 # -- Delay-import libraries ------------------------------------------------------------------
 # wininet, bcrypt and comctl32 are not KnownDLLs, so Windows would look for them in the
-# program's folder first; ole32 is one, but only the window needs it, so it is loaded with
-# the others and not at every start. Targets of those names stand in for the system import libraries
+# program's folder first. ole32 is a KnownDLL, but every system DLL beyond the four the
+# loader binds goes the same one way, so the DLL-planting test covers it too. Targets of
+# those names stand in for the system import libraries
 # everywhere in this build: the imports then go into the delay-import table, and the DLL is
 # loaded on first use (or by bind_system_libraries) with the search already restricted.
 set(VANTILE_DELAY_LOADED_LIBRARIES wininet bcrypt comctl32 ole32)
