@@ -39,6 +39,14 @@ int run_quiet(const ManifestSource& source, InstallLog& log, InstallOperations& 
     return exit_code_for(report.outcome);
 }
 
+// A run that cannot start its attempt: the reason goes to the log and, in window mode, to an
+// error box; the exit code is the failure's.
+int stop_before_the_attempt(InstallLog& log, Mode mode, const std::string& message) {
+    log.write_line(message);
+    if (mode == Mode::Window) show_error_dialog(message);
+    return 1;
+}
+
 }  // namespace
 
 int run(const std::vector<std::string>& arguments, bool dll_search_restricted) {
@@ -53,17 +61,11 @@ int run(const std::vector<std::string>& arguments, bool dll_search_restricted) {
     log.write_line(fill_template("vantile-install {} ({})", {PROGRAM_VERSION, BUILD_CHANNEL}));
 
     const Mode mode = mode_for(arguments);
-    if (!dll_search_restricted) {
-        const std::string message = unrestricted_dll_search_message(running_windows_build());
-        log.write_line(message);
-        if (mode == Mode::Window) show_error_dialog(message);
-        return 1;
-    }
-    if (Status bound = bind_system_libraries(); !bound) {
-        log.write_line(bound.error());
-        if (mode == Mode::Window) show_error_dialog(bound.error());
-        return 1;
-    }
+    if (!dll_search_restricted)
+        return stop_before_the_attempt(log, mode,
+                                       unrestricted_dll_search_message(running_windows_build()));
+    if (Status bound = bind_system_libraries(); !bound)
+        return stop_before_the_attempt(log, mode, bound.error());
 
     if (mode == Mode::UsageError) {
         log.write_line(USAGE_LINE);
@@ -72,11 +74,7 @@ int run(const std::vector<std::string>& arguments, bool dll_search_restricted) {
 
     Result<ManifestSource> source =
         manifest_source_from_environment(environment_variable("VANTILE_INSTALL_MANIFEST"));
-    if (!source) {
-        log.write_line(source.error());
-        if (mode == Mode::Window) show_error_dialog(source.error());
-        return 1;
-    }
+    if (!source) return stop_before_the_attempt(log, mode, source.error());
 
     WindowsOperations operations;
     if (mode == Mode::Quiet) return run_quiet(source.value(), log, operations);
