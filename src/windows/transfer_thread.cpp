@@ -18,9 +18,10 @@ namespace {
 // this time.
 constexpr std::chrono::milliseconds STOP_POLL{50};
 
-// Chunks read ahead: the transfer thread fills one buffer while the caller hands the other to
-// its consumer.
-constexpr std::size_t BUFFER_COUNT = 2;
+// Filled chunks that wake a waiting caller. Fewer are taken at its next look at the stop request,
+// so a fast transfer wakes it once every few chunks (each wake costs a context switch), and a
+// slow one hands each chunk over late by STOP_POLL at most.
+constexpr std::size_t WAKE_AT = TRANSFER_BUFFER_COUNT / 2;
 
 // How the transfer thread's work ended, once it did.
 enum class Ending { Running, Complete, Failed, Threw };
@@ -31,16 +32,17 @@ enum class Ending { Running, Complete, Failed, Threw };
 // object per chunk).
 struct Channel {
     std::unique_ptr<BlockingSource> source;  // used by the transfer thread only
-    std::array<std::unique_ptr<char[]>, BUFFER_COUNT> buffers;
+    std::array<std::unique_ptr<char[]>, TRANSFER_BUFFER_COUNT> buffers;
     std::size_t buffer_size = 0;
 
     SRWLOCK lock = SRWLOCK_INIT;
     CONDITION_VARIABLE answered = CONDITION_VARIABLE_INIT;  // for the caller
     CONDITION_VARIABLE room = CONDITION_VARIABLE_INIT;      // for the transfer thread
-    // Guarded by `lock`. Filled buffers are taken in the order they were filled.
+    // Guarded by `lock`. Filled buffers are taken, all that are filled at a time, in the order
+    // they were filled, and given back together.
     bool opened = false;
     std::size_t filled = 0;
-    std::array<std::size_t, BUFFER_COUNT> counts{};
+    std::array<std::size_t, TRANSFER_BUFFER_COUNT> counts{};
     Ending ending = Ending::Running;
     std::string message;
     std::exception_ptr exception;
@@ -70,7 +72,7 @@ void finish(Channel& channel, Ending ending, std::string message = {},
 // Waits for a free buffer: true, or false once no more reads are wanted.
 bool wait_for_room(Channel& channel) {
     const Locked locked(channel.lock);
-    while (channel.filled == BUFFER_COUNT && !channel.abandoned)
+    while (channel.filled == TRANSFER_BUFFER_COUNT && !channel.abandoned)
         SleepConditionVariableSRW(&channel.room, &channel.lock, INFINITE, 0);
     return !channel.abandoned;
 }
@@ -88,7 +90,7 @@ void serve(Channel& channel) {
             channel.opened = true;
             WakeConditionVariable(&channel.answered);
         }
-        for (std::size_t next = 0;; next = (next + 1) % BUFFER_COUNT) {
+        for (std::size_t next = 0;; next = (next + 1) % TRANSFER_BUFFER_COUNT) {
             if (!wait_for_room(channel)) return;
             Result<std::size_t> read =
                 channel.source->read(channel.buffers[next].get(), channel.buffer_size);
@@ -102,8 +104,7 @@ void serve(Channel& channel) {
             }
             const Locked locked(channel.lock);
             channel.counts[next] = read.value();
-            ++channel.filled;
-            WakeConditionVariable(&channel.answered);
+            if (++channel.filled >= WAKE_AT) WakeConditionVariable(&channel.answered);
         }
     } catch (...) {
         // Handed to the caller, who throws it again as if the call had been its own.
@@ -196,8 +197,8 @@ Result<TransferEnd> run_transfer_thread(std::unique_ptr<BlockingSource> source,
             return fail(abandon_message(TransferStage::Opening, given_up_code(waited)));
     }
 
-    for (std::size_t next = 0;; next = (next + 1) % BUFFER_COUNT) {
-        std::size_t count = 0;
+    for (std::size_t next = 0;;) {
+        std::size_t ready = 0;
         Ending ending = Ending::Running;
         {
             const Locked locked(channel->lock);
@@ -207,31 +208,27 @@ Result<TransferEnd> run_transfer_thread(std::unique_ptr<BlockingSource> source,
             });
             if (waited != Waited::Answered)
                 return fail(abandon_message(TransferStage::Reading, given_up_code(waited)));
-            if (channel->filled > 0)
-                count = channel->counts[next];
-            else
-                ending = channel->ending;
+            ready = channel->filled;
+            ending = channel->ending;
         }
-        switch (ending) {
-            case Ending::Running:
-                break;
-            case Ending::Complete:
-                wait_for_release();
-                return TransferEnd::Complete;
-            case Ending::Failed:
-                wait_for_release();
-                return fail(std::move(channel->message));
-            case Ending::Threw:
-                wait_for_release();
-                std::rethrow_exception(channel->exception);
-        }
-        if (!consumer(channel->buffers[next].get(), count)) {
-            no_more_reads();
+        if (ready == 0) {
+            // Nothing filled, so the thread has ended: complete, failed or thrown.
             wait_for_release();
-            return TransferEnd::Stopped;
+            if (ending == Ending::Failed) return fail(std::move(channel->message));
+            if (ending == Ending::Threw) std::rethrow_exception(channel->exception);
+            return TransferEnd::Complete;
+        }
+        // The filled buffers are the caller's until it gives them back.
+        for (std::size_t taken = 0; taken < ready;
+             ++taken, next = (next + 1) % TRANSFER_BUFFER_COUNT) {
+            if (!consumer(channel->buffers[next].get(), channel->counts[next])) {
+                no_more_reads();
+                wait_for_release();
+                return TransferEnd::Stopped;
+            }
         }
         const Locked locked(channel->lock);
-        --channel->filled;
+        channel->filled -= ready;
         WakeConditionVariable(&channel->room);
     }
 }

@@ -45,12 +45,15 @@ enum class TransferStage { Starting, Opening, Reading };
 // ERROR_INTERNET_OPERATION_CANCELLED once a stop was asked for. Called on the caller's thread.
 using AbandonMessage = std::function<std::string(TransferStage stage, std::uint32_t error_code)>;
 
+// Zero-filled buffers of one transfer, filled by the source in turn: it reads ahead while the
+// consumer has the chunks already read.
+inline constexpr std::size_t TRANSFER_BUFFER_COUNT = 8;
+
 // Opens the source and hands every chunk to the consumer: Complete at the end of the body,
 // Stopped when the consumer answered false, or the message of a failure or of a wait that was
-// given up. The source reads into two zero-filled buffers of `buffer_size` bytes in turn, so it
-// reads the next chunk while the consumer has this one; after a false from the consumer, no
-// further chunk reaches it (one read ahead may already have run). At every end but a given-up
-// wait, it first waits (within the same limits) for the source to be released.
+// given up. After a false from the consumer, no further chunk reaches it (the reads that filled
+// the other buffers may already have run). At every end but a given-up wait, it first waits
+// (within the same limits) for the source to be released.
 Result<TransferEnd> run_transfer_thread(std::unique_ptr<BlockingSource> source,
                                         std::size_t buffer_size, const ChunkConsumer& consumer,
                                         const TransferWait& wait,

@@ -13,8 +13,8 @@ BENCH = pathlib.Path(__file__).resolve().parent
 # Each benchmark with the arguments for a tiny run, and a line its output must hold.
 RUNS = [
     (["download_memory.py", "--sizes-mib", "1,2"], "difference: "),
-    (["download_throughput.py", "--size-mib", "2", "--repeat", "1"],
-     "throughput ratio "),
+    (["download_throughput.py", "--size-mib", "2", "--repeat", "1", "--pairs", "2"],
+     "pairs' throughput ratios: "),
 ]
 
 
