@@ -20,6 +20,7 @@
 #include "flow/json_reader.h"
 #include "flow/json_writer.h"
 #include "flow/sha256.h"
+#include "base/version.h"
 #include "release_tool/archive_rules.h"
 #include "release_tool/release_tool.h"
 #include "release_tool/terminal_text.h"
@@ -340,6 +341,9 @@ TEST_F(ReleaseToolTest, AManifestOrFolderThatIsNotThereIsThePublishersMistake) {
         {"a missing --files folder",
          {"check", manifest, "--files", path("nope")},
          "The folder " + path("nope") + " given with --files does not exist."},
+        {"a file given as the --files folder",
+         {"check", manifest, "--files", manifest},
+         "The folder " + manifest + " given with --files is not a folder."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -967,6 +971,12 @@ TEST_F(ReleaseToolTest, WrongArgumentsExitWithTwoAndTheUsage) {
         {{"check", "a.json", "--files"}, "--files needs a value."},
         {{"check", "a.json", "--files="}, "--files needs a value."},
         {{"check", "a.json", "--base", "x"}, "Unknown option --base."},
+        {{"check", "m.json", "-f", "out"}, "Unknown option -f. Did you mean --files?"},
+        {{"check", "m.json", "--file=out"}, "Unknown option --file=out. Did you mean --files?"},
+        {{"make", "--amr64", x64}, "Unknown option --amr64. Did you mean --arm64?"},
+        {{"make", "--zzz"}, "Unknown option --zzz."},
+        {{"mkae"}, "Unknown command mkae: use make or check. Did you mean make?"},
+        {{"-x", "check"}, "Unknown option -x: say what to do first, make or check."},
         {{"make", "--x64", x64, "--base", STORAGE}, "make needs --version."},
         {{"make", "--version", "1.4.0", "--base", STORAGE},
          "make needs --x64 with the x64 archive."},
@@ -985,7 +995,8 @@ TEST_F(ReleaseToolTest, WrongArgumentsExitWithTwoAndTheUsage) {
         "                            (--base https://... | --local) [--out metadata.json] "
         "[--json]\n"
         "       vantile-release check MANIFEST [--files FOLDER] [--json]\n"
-        "       vantile-release --help\n";
+        "       vantile-release help [make | check]\n"
+        "       vantile-release --version\n";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
         const ToolRun result = run(c.arguments);
@@ -998,7 +1009,7 @@ TEST_F(ReleaseToolTest, WrongArgumentsExitWithTwoAndTheUsage) {
         with_json.push_back("--json");
         const ToolRun json = run(with_json);
         EXPECT_EQ(json.code, 2);
-        EXPECT_EQ(json.err, "");
+        EXPECT_EQ(json.err, "vantile-release: " + c.message + "\n");
         std::string text;
         for (const std::string& line : json.lines) text += line + "\n";
         Result<JsonValue> document = parse_json(text);
@@ -1006,6 +1017,74 @@ TEST_F(ReleaseToolTest, WrongArgumentsExitWithTwoAndTheUsage) {
         EXPECT_EQ(*document.value().find("error")->as_string(), c.message);
         EXPECT_EQ(std::get<std::uint64_t>(document.value().find("exit_code")->data), 2u);
         EXPECT_EQ(*document.value().find("usage")->as_string(), synopsis);
+    }
+
+    // --json is only the bare word: with a value it is a mistake, answered for people.
+    const ToolRun valued = run({"check", "m.json", "--json=1"});
+    EXPECT_EQ(valued.code, 2);
+    EXPECT_EQ(valued.lines, std::vector<std::string>{});
+    EXPECT_EQ(valued.err,
+              "vantile-release: Unknown option --json=1. Did you mean --json?\n" + synopsis);
+}
+
+TEST_F(ReleaseToolTest, VersionAndEachCommandsHelp) {
+    const ToolRun version = run({"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.lines, std::vector<std::string>{"vantile-release " VANTILE_VERSION_TEXT});
+
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string usage;    // the first line
+        std::string option;   // one of its options' lines
+        std::string foreign;  // the other command's option, which must not be listed
+    };
+    const Case cases[] = {
+        {{"help", "make"},
+         "Usage: vantile-release make --version VERSION --x64 ARCHIVE [--arm64 ARCHIVE]",
+         "  --out FILE          where the manifest is written (metadata.json)",
+         "--files"},
+        {{"make", "--help"},
+         "Usage: vantile-release make --version VERSION --x64 ARCHIVE [--arm64 ARCHIVE]",
+         "  --local             name each archive by its path beside the manifest (an offline "
+         "folder)",
+         "--files"},
+        {{"check", "-h"},
+         "Usage: vantile-release check MANIFEST [--files FOLDER] [--json]",
+         "  --files FOLDER  the folder that holds the published archives under their file names",
+         "--x64"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        const ToolRun help = run(c.arguments);
+        EXPECT_EQ(help.code, 0);
+        EXPECT_EQ(help.err, "");
+        ASSERT_FALSE(help.lines.empty());
+        EXPECT_EQ(help.lines.front(), c.usage);
+        EXPECT_NE(std::find(help.lines.begin(), help.lines.end(), c.option), help.lines.end());
+        for (const std::string& line : help.lines)
+            EXPECT_EQ(line.find(c.foreign), std::string::npos) << line;
+    }
+}
+
+// A stream that takes nothing, as standard output on a full disk or a closed pipe.
+class RefusingBuffer : public std::streambuf {
+  protected:
+    int_type overflow(int_type) override { return traits_type::eof(); }
+    std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+};
+
+TEST_F(ReleaseToolTest, OutputThatCannotBeWrittenIsAFailure) {
+    const std::string manifest = write(
+        "metadata.json", R"({"desktop-windows-x64": )" + entry("1.4.0", STORAGE + "a.zip") + "}");
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"check", manifest}, {"check", manifest, "--json"}, {"--help"}}) {
+        SCOPED_TRACE(testing::PrintToString(arguments));
+        RefusingBuffer refusing;
+        std::ostream out(&refusing);
+        std::ostringstream err;
+        EXPECT_NE(run_release_tool(arguments, out, err), 0);
+        EXPECT_NE(err.str().find("vantile-release: Could not write the output to standard output."),
+                  std::string::npos);
     }
 }
 
@@ -1023,7 +1102,7 @@ TEST_F(ReleaseToolTest, HelpAnywherePrintsTheUsage) {
         EXPECT_EQ(help.code, 0);
         EXPECT_EQ(help.err, "");
         ASSERT_FALSE(help.lines.empty());
-        EXPECT_TRUE(help.lines.front().starts_with("Usage: vantile-release make"));
+        EXPECT_TRUE(help.lines.front().starts_with("Usage: vantile-release "));
         EXPECT_NE(std::find(help.lines.begin(), help.lines.end(),
                             "Exit codes: 0 done (check: both kinds of computer would install), 1 "
                             "refused or"),
@@ -1031,26 +1110,42 @@ TEST_F(ReleaseToolTest, HelpAnywherePrintsTheUsage) {
     }
 }
 
+// The document every outcome gives with --json: the same members each time.
+JsonValue outcome_json(const ToolRun& run) {
+    std::string text;
+    for (const std::string& line : run.lines) text += line + "\n";
+    Result<JsonValue> document = parse_json(text);
+    EXPECT_TRUE(document.ok()) << document.error();
+    if (!document) return JsonValue{JsonNull{}};
+    std::vector<std::string> members;
+    for (const JsonMember& member : *document.value().as_object()) members.push_back(member.first);
+    EXPECT_EQ(members, (std::vector<std::string>{"schema_version", "command", "exit_code",
+                                                 "summary", "error", "usage", "wrote", "verdict"}));
+    EXPECT_EQ(std::get<std::uint64_t>(document.value().find("schema_version")->data), 1u);
+    EXPECT_EQ(std::get<std::uint64_t>(document.value().find("exit_code")->data),
+              static_cast<std::uint64_t>(run.code));
+    return document.value();
+}
+
 TEST_F(ReleaseToolTest, JsonGivesTheSameVerdictsForScripts) {
-    const std::string x64 = write("app-x64.zip", "abc");
+    write_zip(dir_ / "app-x64.zip", APP);
+    const std::string x64 = path("app-x64.zip");
     const std::string out = path("metadata.json");
     const ToolRun made = run(
         {"make", "--json", "--version", "1.4.0", "--x64", x64, "--base", STORAGE, "--out", out});
     ASSERT_EQ(made.code, 0);
-    std::string made_text;
-    for (const std::string& line : made.lines) made_text += line + "\n";
-    Result<JsonValue> made_document = parse_json(made_text);
-    ASSERT_TRUE(made_document.ok()) << made_document.error();
-    EXPECT_EQ(*made_document.value().find("wrote")->as_string(), out);
+    EXPECT_EQ(made.err, "");
+    const JsonValue made_document = outcome_json(made);
+    EXPECT_EQ(*made_document.find("command")->as_string(), "make");
+    EXPECT_EQ(*made_document.find("wrote")->as_string(), out);
+    EXPECT_TRUE(std::holds_alternative<JsonNull>(made_document.find("error")->data));
 
     write("bad/app-x64.zip", "abcd");
     const ToolRun checked = run({"check", out, "--files", path("bad"), "--json"});
     EXPECT_EQ(checked.code, 1);
-    std::string text;
-    for (const std::string& line : checked.lines) text += line + "\n";
-    Result<JsonValue> document = parse_json(text);
-    ASSERT_TRUE(document.ok()) << document.error();
-    const JsonValue& verdict = document.value();
+    const JsonValue checked_document = outcome_json(checked);
+    EXPECT_EQ(*checked_document.find("command")->as_string(), "check");
+    const JsonValue& verdict = *checked_document.find("verdict");
     EXPECT_EQ(std::get<bool>(verdict.find("installs_everywhere")->data), false);
     EXPECT_EQ(*verdict.find("summary")->as_string(), "Neither kind of computer would install.");
     const auto& computers = std::get<JsonArray>(verdict.find("computers")->data);
@@ -1061,48 +1156,52 @@ TEST_F(ReleaseToolTest, JsonGivesTheSameVerdictsForScripts) {
     EXPECT_EQ(*arm64.find("chosen")->find("asset")->as_string(), "desktop-windows-x64");
     EXPECT_EQ(*arm64.find("download")->as_string(), STORAGE + "app-x64.zip");
     EXPECT_EQ(*arm64.find("archive")->as_string(), path("bad") + "/app-x64.zip");
-    const std::string failure = STORAGE +
-                                "app-x64.zip is 4 bytes, but the manifest says 3: the download is "
-                                "incomplete, or is not the published file.";
+    const auto [size, sha256] = size_and_digest(x64);
+    const std::string failure = STORAGE + "app-x64.zip is 4 bytes, but the manifest says " + size +
+                                ": the download is incomplete, or is not the published file.";
     EXPECT_EQ(*arm64.find("failure")->as_string(), failure);
     const auto& lines = std::get<JsonArray>(arm64.find("lines")->data);
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(*lines.back().as_string(), "arm64: would fail: " + failure);
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                           [&](const JsonValue& line) {
+                               return *line.as_string() == "arm64: would fail: " + failure;
+                           }),
+              lines.end());
+    // The failure's summary on standard error too, for a CI log.
+    EXPECT_EQ(checked.err,
+              "vantile-release: Neither kind of computer would install. x64: " + failure + "\n");
+    EXPECT_EQ(*checked_document.find("summary")->as_string(),
+              "Neither kind of computer would install. x64: " + failure);
 
-    // A refusal is JSON too, on standard output.
+    // A refusal is the same document, its summary on standard error.
     const ToolRun refused =
         run({"make", "--json", "--version", "1.4", "--x64", x64, "--base", STORAGE, "--out", out});
     EXPECT_EQ(refused.code, 1);
-    EXPECT_EQ(refused.err, "");
-    ASSERT_FALSE(refused.lines.empty());
-    std::string refused_text;
-    for (const std::string& line : refused.lines) refused_text += line + "\n";
-    Result<JsonValue> refusal = parse_json(refused_text);
-    ASSERT_TRUE(refusal.ok()) << refusal.error();
-    EXPECT_TRUE(refusal.value().find("error")->as_string()->starts_with("The version 1.4 is not"));
+    const JsonValue refusal = outcome_json(refused);
+    const std::string refusal_text = *refusal.find("error")->as_string();
+    EXPECT_TRUE(refusal_text.starts_with("The version 1.4 is not"));
+    EXPECT_EQ(refused.err, "vantile-release: " + refusal_text + "\n");
+    EXPECT_TRUE(std::holds_alternative<JsonNull>(refusal.find("verdict")->data));
+    EXPECT_TRUE(std::holds_alternative<JsonNull>(refusal.find("usage")->data));
 
     // An archive only Windows reaches, and one outside the offline folder.
     write("offline/metadata.json", R"({"desktop-windows-x64": )" + entry("1.4.0", "D:\\app.zip") +
                                        R"(, "desktop-windows-arm64": )" +
-                                       entry("1.4.0", "..\\app-x64.zip", "3", ABC) + "}");
+                                       entry("1.4.0", "..\\app-x64.zip", size, sha256) + "}");
     const ToolRun unchecked = run({"check", path("offline/metadata.json"), "--json"});
-    EXPECT_EQ(unchecked.code, 1);  // app-x64.zip holds "abc", which tar.exe cannot unpack
-    std::string unchecked_text;
-    for (const std::string& line : unchecked.lines) unchecked_text += line + "\n";
-    Result<JsonValue> partial = parse_json(unchecked_text);
-    ASSERT_TRUE(partial.ok()) << partial.error();
-    EXPECT_EQ(std::get<bool>(partial.value().find("checked_everything")->data), false);
-    const auto& judged = std::get<JsonArray>(partial.value().find("computers")->data);
+    EXPECT_EQ(unchecked.code, 3);
+    const JsonValue partial = *outcome_json(unchecked).find("verdict");
+    EXPECT_EQ(std::get<bool>(partial.find("checked_everything")->data), false);
+    const auto& judged = std::get<JsonArray>(partial.find("computers")->data);
     ASSERT_EQ(judged.size(), 2u);
     EXPECT_EQ(*judged[0].find("unchecked")->as_string(),
               "D:\\app.zip cannot be checked on this computer: only Windows reaches a drive or a "
               "network share");
     EXPECT_TRUE(std::holds_alternative<JsonNull>(judged[1].find("unchecked")->data));
+    EXPECT_TRUE(std::holds_alternative<JsonNull>(judged[1].find("failure")->data));
     const auto& warnings = std::get<JsonArray>(judged[1].find("warnings")->data);
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_TRUE(warnings[0].as_string()->starts_with("..\\app-x64.zip lies outside"));
-    EXPECT_EQ(*judged[1].find("failure")->as_string(),
-              "Could not unpack " + path("offline") + "\\..\\app-x64.zip (tar.exe exit code 1).");
 }
 
 // The rules on entries as tar.exe on Windows reads their names: "\" separates as "/" does.
