@@ -84,7 +84,7 @@ void report(const Outcome& outcome, const std::optional<std::string>& command, b
 }
 
 ArchiveAccess archive_access(const std::optional<std::string>& files_folder) {
-    return ArchiveAccess{files_folder, host_path, hash_archive, judge_unpacking};
+    return ArchiveAccess{files_folder, {}, host_path, hash_archive, judge_unpacking};
 }
 
 Outcome run_check(const CheckRequest& check) {
@@ -100,9 +100,11 @@ Outcome run_check(const CheckRequest& check) {
     ManifestVerdict verdict =
         check_manifest(read_manifest_file(check.manifest), LocalFile{check.manifest},
                        archive_access(check.files_folder));
-    const int code = !verdict.installs_everywhere() ? TOOL_REFUSED
-                     : verdict.checked_everything() ? TOOL_DONE
-                                                    : TOOL_UNCHECKED;
+    if (std::optional<std::string> mistake = verdict.mistake())
+        return stopped(TOOL_USAGE, *mistake);
+    const int code = verdict.fails_somewhere()       ? TOOL_REFUSED
+                     : verdict.installs_everywhere() ? TOOL_DONE
+                                                     : TOOL_UNCHECKED;
     return Outcome{code, std::nullopt, false, std::nullopt, std::move(verdict)};
 }
 
@@ -119,7 +121,7 @@ std::optional<std::string> overwritten_input(const MakeRequest& make) {
 Outcome run_make(const MakeRequest& make) {
     if (std::optional<std::string> clash = overwritten_input(make))
         return stopped(TOOL_USAGE, *clash);
-    Result<MadeManifest> made = make_manifest(make);
+    Result<MadeManifest> made = make_manifest(make, archive_access(std::nullopt));
     if (!made) return stopped(TOOL_REFUSED, made.error());
     if (Status written = write_file_replacing(make.out, made.value().text); !written)
         return stopped(TOOL_REFUSED, written.error());

@@ -112,10 +112,15 @@ class PublishedReleaseTest(ReleaseToolTestCase):
             "Wrote " + win(self.manifest),
             "x64: chooses desktop-windows-x64 1.4.0, the only entry x64 computers read",
             "x64: downloads %svantile-1.4.0-x64.zip (%d bytes, SHA-256 %s)" % (BASE, x64_size, x64_sha),
+            # make reads its archives as the installer would, with the installer's own steps.
+            "x64: %s has that size and SHA-256" % win(self.x64),
+            "x64: %s unpacks with Vantile.exe at its top" % win(self.x64),
             "arm64: chooses desktop-windows-arm64 1.4.0, because desktop-windows-x64 1.4.0 is not "
             "strictly newer",
             "arm64: downloads %svantile-1.4.0-arm64.zip (%d bytes, SHA-256 %s)"
             % (BASE, arm64_size, arm64_sha),
+            "arm64: %s has that size and SHA-256" % win(self.arm64),
+            "arm64: %s unpacks with Vantile.exe at its top" % win(self.arm64),
             "Both kinds of computer would install.",
         ])
         self.assertEqual(json.loads(self.manifest.read_text(encoding="utf-8")), {
