@@ -258,7 +258,7 @@ class ComputerJudgement {
 }  // namespace
 
 std::string_view computer_name(Architecture architecture) {
-    return architecture == Architecture::Arm64 ? "arm64" : "x64";
+    return architecture_facts(architecture).name;
 }
 
 bool ManifestVerdict::installs_everywhere() const {

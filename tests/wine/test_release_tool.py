@@ -11,7 +11,6 @@ import pathlib
 import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
 import zipfile
 
@@ -21,7 +20,7 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 from release_server import (STORAGE_PREFIX, ReleaseServer, build_url, make_manifest,  # noqa: E402
                             release_tool)
 
-DOUBLES = harness.SUPPORT_DIR / "doubles"
+DOUBLES = harness.DOUBLES
 TOOL = harness.BUILD_DIR / "vantile-release.exe"
 BASE = build_url("")
 PROXY_VARIABLES = ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "no_proxy",
@@ -72,14 +71,11 @@ def run_tool(*arguments, cwd=None):
             result.stderr.decode("utf-8", errors="replace"))
 
 
-class ReleaseToolTestCase(unittest.TestCase):
+class ReleaseToolTestCase(harness.InstallerTestCase):
     def setUp(self):
-        harness.clear_log()
-        harness.remove_staging_folders()
-        self.addCleanup(harness.remove_staging_folders)
-        self.work = pathlib.Path(tempfile.mkdtemp(prefix="release-tool-", dir=harness.DRIVE_C))
-        self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
-        self.enterContext(harness.system_tar(DOUBLES / "tar.exe"))
+        super().setUp()
+        self.work = self.work_folder("release-tool-")
+        self.place_tar_double()
         self.record = self.work / "record.txt"
 
     def install(self, manifest, server=None, cwd=None):

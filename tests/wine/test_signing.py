@@ -22,7 +22,7 @@ import pefile
 import harness
 
 SIGN = harness.SOURCE_DIR / "scripts" / "sign.sh"
-DOUBLES = harness.SUPPORT_DIR / "doubles"
+DOUBLES = harness.DOUBLES
 PASSWORD = "throwaway password"
 
 # Stands in for osslsigncode and records what it was given: its command line, its environment

@@ -13,11 +13,7 @@ SECOND_COPY = "Another Vantile installer is already running."
 UNREACHABLE = "https://unreachable.invalid/metadata.json"
 
 
-class StartupTest(unittest.TestCase):
-    def setUp(self):
-        harness.clear_log()
-        harness.remove_staging_folders()
-
+class StartupTest(harness.InstallerTestCase):
     def test_quiet_run_starts_the_log_with_the_version_line(self):
         code = harness.run_installer(["--quiet"])
         self.assertEqual(code, 1)  # no tar.exe in this prefix: the Checking step fails
