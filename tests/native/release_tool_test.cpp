@@ -23,6 +23,7 @@
 #include "flow/unpack_messages.h"
 #include "base/version.h"
 #include "release_tool/archive_rules.h"
+#include "release_tool/manifest_check.h"
 #include "release_tool/release_tool.h"
 #include "release_tool/terminal_text.h"
 
@@ -340,6 +341,17 @@ TEST_F(ReleaseToolTest, CheckGivesTheInstallersMessageForAManifestItCannotRead) 
         std::string manifest;
         std::string message;
     };
+    // The limit itself is a manifest still: it is judged.
+    const std::string entry_text =
+        R"({"desktop-windows-x64": )" + entry("1.4", STORAGE + "a.zip") + "}";
+    const std::string at_limit =
+        write("limit.json", entry_text + std::string(1048576 - entry_text.size(), ' '));
+    const ToolRun judged = run({"check", at_limit});
+    EXPECT_EQ(judged.code, 1);
+    ASSERT_FALSE(judged.lines.empty());
+    EXPECT_EQ(judged.lines[1],
+              "x64: desktop-windows-x64 is passed over: its \"version\" \"1.4\" is "
+              "not major.minor.patch with an optional -prerelease part");
     for (const Case& c : {Case{bad_json, invalid}, Case{large, too_large}}) {
         SCOPED_TRACE(c.manifest);
         const ToolRun result = run({"check", c.manifest});
@@ -823,6 +835,27 @@ TEST_F(ReleaseToolTest, ControlCharactersReachTheTerminalEscaped) {
     EXPECT_EQ(printable(version), "1.4.0\\x1b]0;retitled\\x07\\x1b[2J\\u009b");
     EXPECT_EQ(printable("tab\there, DEL\x7f, \xc3\xa9 stays"),
               "tab\\x09here, DEL\\x7f, \xc3\xa9 stays");
+
+    // The last C1 control, raw in the manifest, and a byte that is no UTF-8 at all.
+    write("c1.json",
+          R"({"desktop-windows-x64": )" + entry("1.4.0-\xC2\x9F", STORAGE + "app.zip") + "}");
+    const ToolRun c1 = run({"check", path("c1.json")});
+    std::string c1_all;
+    for (const std::string& line : c1.lines) c1_all += line + "\n";
+    EXPECT_EQ(c1_all.find("\xC2\x9F"), std::string::npos) << c1_all;
+    EXPECT_NE(c1_all.find("\"1.4.0-\\u009f\""), std::string::npos) << c1_all;
+    EXPECT_EQ(printable("CSI \x9b, cut \xe2\x82, \xe2\x82\xac"),
+              "CSI \\x9b, cut \\xe2\\x82, \xe2\x82\xac");
+    EXPECT_EQ(printable("\xc2\xa0 stays, \xed\xa0\x80 is a surrogate"),
+              "\xc2\xa0 stays, \\xed\\xa0\\x80 is a surrogate");
+
+    // In JSON a control character is escaped as JSON escapes it, and the document parses.
+    write("c0.json",
+          R"({"desktop-windows-x64": )" + entry(R"(1.4.0-\u001f)", STORAGE + "app.zip") + "}");
+    const ToolRun c0 = run({"check", path("c0.json"), "--json"});
+    EXPECT_EQ(c0.code, 1);
+    const JsonValue c0_document = outcome_json(c0);
+    EXPECT_NE(c0_document.find("verdict")->find("computers"), nullptr);
 }
 
 TEST_F(ReleaseToolTest, MakeWritesTheManifestAndWhatEachComputerWouldInstall) {
@@ -939,6 +972,8 @@ TEST_F(ReleaseToolTest, MakeLocalRefusesNamesWindowsReadsOtherwise) {
         {"app.zip.", "app.zip.", "Windows drops the full stop or space it ends in"},
         {"aux/app.zip", "aux", "aux is a device name on Windows"},
         {"tab\tname.zip", "tab\\x09name.zip", "it holds a control character", "tab\\x09name.zip"},
+        {"a|b.zip", "a|b.zip", "it holds |, which Windows does not allow in a name"},
+        {"builds/CON.zip", "CON.zip", "CON is a device name on Windows"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -1324,6 +1359,68 @@ TEST_F(ReleaseToolTest, JsonGivesTheSameVerdictsForScripts) {
     const auto& warnings = std::get<JsonArray>(judged[1].find("warnings")->data);
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_TRUE(warnings[0].as_string()->starts_with("..\\app-x64.zip lies outside"));
+}
+
+// A hostile archive costs bounded memory: refusals past the first few are counted, not kept;
+// a name that is no UTF-8 is shown byte by byte, on the terminal and in JSON alike.
+TEST_F(ReleaseToolTest, HostileArchivesCostBoundedMemory) {
+    std::vector<ZipEntry> entries = {{"Vantile.exe", "MZ"}, {"csi\x9bname", "t", AE_IFLNK}};
+    const std::size_t links = REFUSALS_NAMED + 5;
+    for (std::size_t i = 1; i < links; ++i)
+        entries.push_back({"link" + std::to_string(i), "t", AE_IFLNK});
+    const std::string archive = path("files/app.zip");
+    write_zip(archive, entries);
+    const auto [size, sha256] = size_and_digest(archive);
+    write("metadata.json",
+          R"({"desktop-windows-x64": )" + entry("1.4.0", STORAGE + "app.zip", size, sha256) + "}");
+    std::vector<std::string> expected = {
+        "x64: would fail: " + unpack_failed_message(archive, TAR_FAILURE_EXIT_CODE),
+        "x64: tar.exe refuses csi\\x9bname: it is a symbolic link"};
+    for (std::size_t i = 1; i < REFUSALS_NAMED; ++i)
+        expected.push_back("x64: tar.exe refuses link" + std::to_string(i) +
+                           ": it is a symbolic link");
+    expected.push_back("x64: tar.exe refuses 5 more entries");
+    const ToolRun result = run({"check", path("metadata.json"), "--files", path("files")});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_NE(
+        std::search(result.lines.begin(), result.lines.end(), expected.begin(), expected.end()),
+        result.lines.end())
+        << testing::PrintToString(result.lines);
+
+    const ToolRun json = run({"check", path("metadata.json"), "--files", path("files"), "--json"});
+    const JsonValue document = outcome_json(json);
+    const JsonValue* computers = document.find("verdict")->find("computers");
+    ASSERT_NE(computers, nullptr);
+    const auto& lines =
+        std::get<JsonArray>(std::get<JsonArray>(computers->data)[0].find("lines")->data);
+    EXPECT_EQ(*lines[lines.size() - 1 - REFUSALS_NAMED].as_string(),
+              "x64: tar.exe refuses csi\\x9bname: it is a symbolic link");
+}
+
+// Both computers choosing one archive read it once: its digest and its unpacking.
+TEST_F(ReleaseToolTest, AnArchiveBothComputersChooseIsReadOnce) {
+    int hashed = 0;
+    int unpacked = 0;
+    const ArchiveAccess access{
+        path("files"),
+        {},
+        [](std::string_view path) { return std::optional<std::string>(path); },
+        [&](const std::string&, std::string_view, std::int64_t) {
+            ++hashed;
+            return Result<FileDigest>(FileDigest{3, ABC});
+        },
+        [&](const std::string&, std::string_view) {
+            ++unpacked;
+            return UnpackVerdict{};
+        }};
+    std::filesystem::create_directories(path("files"));
+    write("files/app.zip", "abc");
+    const std::string manifest =
+        R"({"desktop-windows-x64": )" + entry("1.4.0", STORAGE + "app.zip") + "}";
+    const ManifestVerdict verdict = check_manifest(manifest, LocalFile{path("m.json")}, access);
+    EXPECT_TRUE(verdict.installs_everywhere());
+    EXPECT_EQ(hashed, 1);
+    EXPECT_EQ(unpacked, 1);
 }
 
 // The rules on entries as tar.exe on Windows reads their names: "\" separates as "/" does.
