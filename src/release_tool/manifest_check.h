@@ -53,6 +53,7 @@ struct ComputerVerdict {
 struct ManifestVerdict {
     std::string manifest;
     std::vector<ComputerVerdict> computers;  // x64, then arm64
+    std::vector<std::string> warnings;       // the manifest's as a whole
 
     bool installs_everywhere() const;
     bool fails_somewhere() const;
@@ -60,8 +61,10 @@ struct ManifestVerdict {
     bool checked_everything() const;
     // The first archive the publisher named that is not there.
     std::optional<std::string> mistake() const;
+    // Every warning, the manifest's and each computer's, for --strict.
+    std::vector<std::string> all_warnings() const;
     std::string summary() const;
-    // Each computer's lines, then the summary.
+    // Each computer's lines, the manifest's warnings, then the summary.
     std::vector<std::string> lines() const;
 };
 

@@ -31,10 +31,16 @@ Outcome stopped(int code, std::string message) {
     return Outcome{code, std::move(message), false, std::nullopt, std::nullopt};
 }
 
+std::string strict_refusal(const std::vector<std::string>& warnings) {
+    return fill_template("With --strict a warning fails: {}.", {warnings.front()});
+}
+
 // The one line that says how the run ended.
 std::string summary_of(const Outcome& outcome) {
     if (outcome.error) return *outcome.error;
     if (!outcome.verdict) return outcome.wrote ? "Wrote " + *outcome.wrote : std::string();
+    if (outcome.code == TOOL_REFUSED && !outcome.verdict->fails_somewhere())
+        return strict_refusal(outcome.verdict->all_warnings());
     std::string summary = outcome.verdict->summary();
     for (const ComputerVerdict& computer : outcome.verdict->computers)
         if (computer.failure)
@@ -79,8 +85,11 @@ void report(const Outcome& outcome, const std::optional<std::string>& command, b
         return;
     }
     if (outcome.wrote) out << "Wrote " << printable(*outcome.wrote) << '\n';
-    if (outcome.verdict)
-        for (const std::string& line : outcome.verdict->lines()) out << printable(line) << '\n';
+    if (!outcome.verdict) return;
+    for (const std::string& line : outcome.verdict->lines()) out << printable(line) << '\n';
+    // Only --strict fails a verdict without a failure: say why.
+    if (outcome.code == TOOL_REFUSED && !outcome.verdict->fails_somewhere())
+        err << PROGRAM << ": " << printable(summary_of(outcome)) << '\n';
 }
 
 ArchiveAccess archive_access(const std::optional<std::string>& files_folder) {
@@ -102,9 +111,10 @@ Outcome run_check(const CheckRequest& check) {
                        archive_access(check.files_folder));
     if (std::optional<std::string> mistake = verdict.mistake())
         return stopped(TOOL_USAGE, *mistake);
-    const int code = verdict.fails_somewhere()       ? TOOL_REFUSED
-                     : verdict.installs_everywhere() ? TOOL_DONE
-                                                     : TOOL_UNCHECKED;
+    const bool warned = check.strict && !verdict.all_warnings().empty();
+    const int code = verdict.fails_somewhere() || warned ? TOOL_REFUSED
+                     : verdict.installs_everywhere()     ? TOOL_DONE
+                                                         : TOOL_UNCHECKED;
     return Outcome{code, std::nullopt, false, std::nullopt, std::move(verdict)};
 }
 
@@ -123,6 +133,8 @@ Outcome run_make(const MakeRequest& make) {
         return stopped(TOOL_USAGE, *clash);
     Result<MadeManifest> made = make_manifest(make, archive_access(std::nullopt));
     if (!made) return stopped(TOOL_REFUSED, made.error());
+    const std::vector<std::string> warnings = made.value().verdict.all_warnings();
+    if (make.strict && !warnings.empty()) return stopped(TOOL_REFUSED, strict_refusal(warnings));
     if (Status written = write_file_replacing(make.out, made.value().text); !written)
         return stopped(TOOL_REFUSED, written.error());
     return Outcome{TOOL_DONE, std::nullopt, false, make.out, std::move(made.value().verdict)};

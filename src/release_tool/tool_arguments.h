@@ -16,11 +16,13 @@ struct MakeRequest {
     std::optional<std::string> arm64_archive;
     std::optional<std::string> base;  // nothing with --local: archives named beside the manifest
     std::string out = "metadata.json";
+    bool strict = false;  // a warning refuses the manifest
 };
 
 struct CheckRequest {
     std::string manifest;
     std::optional<std::string> files_folder;
+    bool strict = false;  // a warning fails the check
 };
 
 // --help, -h or help: the usage of one command, or of the whole tool.
