@@ -11,8 +11,6 @@
 namespace vantile {
 namespace {
 
-constexpr Architecture COMPUTERS[] = {Architecture::X64, Architecture::Arm64};
-
 bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
@@ -330,8 +328,8 @@ ManifestVerdict check_manifest(const Result<std::string>& bytes, const ManifestS
     if (document) verdict.warnings = manifest_warnings(document.value());
     std::optional<ReadArchives> archives;
     if (access) archives.emplace(*access);
-    for (Architecture architecture : COMPUTERS) {
-        ComputerJudgement judgement(architecture);
+    for (const ArchitectureFacts& facts : ARCHITECTURES) {
+        ComputerJudgement judgement(facts.architecture);
         verdict.computers.push_back(
             document ? judgement.judge(document.value(), source, archives ? &*archives : nullptr)
                      : judgement.fails(document.error()));

@@ -122,9 +122,17 @@ Outcome run_check(const CheckRequest& check) {
 std::optional<std::string> overwritten_input(const MakeRequest& make) {
     for (const std::optional<std::string>& archive :
          {std::optional<std::string>(make.x64_archive), make.arm64_archive})
-        if (archive && same_file(make.out, *archive))
-            return fill_template("--out {} is the archive {}: the manifest would replace it.",
-                                 {make.out, *archive});
+        if (archive) {
+            const std::optional<bool> same = same_file(make.out, *archive);
+            if (!same)
+                return fill_template(
+                    "--out {} is there, but whether it is the archive {} cannot be told: give "
+                    "another --out.",
+                    {make.out, *archive});
+            if (*same)
+                return fill_template("--out {} is the archive {}: the manifest would replace it.",
+                                     {make.out, *archive});
+        }
     return std::nullopt;
 }
 
