@@ -18,4 +18,7 @@ std::optional<std::string> host_path(std::string_view installer_path);
 // path the messages give.
 UnpackVerdict judge_unpacking(const std::string& path, std::string_view named);
 
+// Whether standard error is a terminal (where progress may be shown).
+bool standard_error_is_terminal();
+
 }  // namespace vantile

@@ -2,6 +2,7 @@
 // libarchive, the library behind Windows' own tar.exe.
 #include <archive.h>
 #include <archive_entry.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -89,6 +90,10 @@ std::optional<std::string> host_path(std::string_view installer_path) {
 
 UnpackVerdict judge_unpacking(const std::string& path, std::string_view named) {
     return judge_archive(named, list_archive(path));
+}
+
+bool standard_error_is_terminal() {
+    return isatty(STDERR_FILENO) == 1;
 }
 
 }  // namespace vantile

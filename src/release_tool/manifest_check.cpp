@@ -159,6 +159,7 @@ class ComputerJudgement {
         std::string path;
         std::string named;
         if (is_address(plan.source)) {
+            if (access.fetch) return judge_served_archive(plan, access);
             if (!access.files_folder) return verdict_;
             path = file_in_folder(*access.files_folder, file_name_of_address(installer_path));
             named = path;
@@ -178,7 +179,30 @@ class ComputerJudgement {
         verdict_.archive = named;
         Result<FileDigest> digest = access.hash(path, named, plan.size);
         if (!digest) return fails(digest.error());
-        if (Status verified = verify_download(plan, digest.value()); !verified)
+        return judge_archive_bytes(plan, access, path, named, digest.value());
+    }
+
+    // As the release host serves it: the installer's message first, then what the host did.
+    ComputerVerdict judge_served_archive(const DownloadPlan& plan, const ArchiveAccess& access) {
+        const std::string& address = source_text(plan.source);
+        FetchedArchive fetched = access.fetch(plan);
+        verdict_.fetched = fetched.outcome;
+        verdict_.archive = address;
+        if (fetched.outcome.failure)
+            fails(*fetched.outcome.failure);
+        else
+            judge_archive_bytes(plan, access, *fetched.path, address, fetched.digest);
+        for (const std::string& line : fetched.outcome.host_lines) {
+            verdict_.warnings.push_back(line);
+            say("the release host: " + line);
+        }
+        return verdict_;
+    }
+
+    ComputerVerdict judge_archive_bytes(const DownloadPlan& plan, const ArchiveAccess& access,
+                                        const std::string& path, const std::string& named,
+                                        const FileDigest& digest) {
+        if (Status verified = verify_download(plan, digest); !verified)
             return fails(verified.error());
         say(fill_template("{} has that size and SHA-256", {named}));
 
@@ -231,6 +255,7 @@ std::vector<std::string> ManifestVerdict::lines() const {
     std::vector<std::string> all;
     for (const ComputerVerdict& computer : computers)
         all.insert(all.end(), computer.lines.begin(), computer.lines.end());
+    all.insert(all.end(), host_lines.begin(), host_lines.end());
     all.push_back(summary());
     return all;
 }

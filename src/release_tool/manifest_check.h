@@ -14,6 +14,7 @@
 #include "flow/release_manifest.h"
 #include "flow/sources.h"
 #include "release_tool/archive_rules.h"
+#include "release_tool/download_outcome.h"
 
 namespace vantile {
 
@@ -30,6 +31,8 @@ struct ArchiveAccess {
         hash;
     // What unpacking the archive gives on the installer's computer.
     std::function<UnpackVerdict(const std::string& path, std::string_view named)> judge_unpacking;
+    // The live check: a published archive read from the release host, in place of --files.
+    std::function<FetchedArchive(const DownloadPlan& plan)> fetch;
 };
 
 struct ComputerVerdict {
@@ -40,7 +43,8 @@ struct ComputerVerdict {
     std::optional<std::string> failure;      // the installer's own message when it would fail
     std::optional<std::string> unchecked;    // why the archive could not be checked here
     std::vector<std::string> warnings;
-    std::vector<std::string> lines;  // for people, each beginning "x64: " or "arm64: "
+    std::optional<DownloadOutcome> fetched;  // the live check's download of the archive
+    std::vector<std::string> lines;          // for people, each beginning "x64: " or "arm64: "
 
     bool installs() const { return chosen.has_value() && !failure.has_value(); }
 };
@@ -48,12 +52,17 @@ struct ComputerVerdict {
 struct ManifestVerdict {
     std::string manifest;
     std::vector<ComputerVerdict> computers;  // x64, then arm64
+    // The live check: how the release host served the manifest, and what it did that the
+    // publisher should know (shown after the computers' lines).
+    std::optional<DownloadOutcome> manifest_fetch;
+    std::vector<std::string> host_lines;
+    bool host_serves_other_manifest = false;
 
     bool installs_everywhere() const;
     // Some archive could not be checked on this computer (only Windows reaches it).
     bool checked_everything() const;
     std::string summary() const;
-    // Each computer's lines, then the summary.
+    // Each computer's lines, the host's, then the summary.
     std::vector<std::string> lines() const;
 };
 

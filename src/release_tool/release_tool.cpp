@@ -4,6 +4,7 @@
 #include "flow/json_writer.h"
 #include "flow/manifest_source.h"
 #include "release_tool/host.h"
+#include "release_tool/live_check.h"
 #include "release_tool/manifest_check.h"
 #include "release_tool/manifest_make.h"
 #include "release_tool/terminal_text.h"
@@ -40,7 +41,19 @@ int stop(int code, const std::string& message, bool json, std::ostream& out, std
 }
 
 ArchiveAccess archive_access(const std::optional<std::string>& files_folder) {
-    return ArchiveAccess{files_folder, host_path, hash_archive, judge_unpacking};
+    return ArchiveAccess{files_folder, host_path, hash_archive, judge_unpacking, {}};
+}
+
+// A large archive's progress on standard error, only where someone watches it.
+ProgressReport live_progress(bool json, std::ostream& err) {
+    if (json || !standard_error_is_terminal()) return {};
+    return [&err, shown = std::uint64_t{0}](std::uint64_t read, std::uint64_t expected) mutable {
+        constexpr std::uint64_t MIB = 1048576;
+        if (read < shown + 4 * MIB && read < expected) return;
+        shown = read;
+        err << '\r' << read / MIB << " of " << expected / MIB << " MiB read"
+            << (read >= expected ? "\n" : "") << std::flush;
+    };
 }
 
 int run_check(const CheckRequest& check, bool json, std::ostream& out, std::ostream& err) {
@@ -49,16 +62,23 @@ int run_check(const CheckRequest& check, bool json, std::ostream& out, std::ostr
                     "The folder " + *check.files_folder + " given with --files does not exist.",
                     json, out, err);
     // A misspelt path is the publisher's mistake, not something the installer would do.
-    if (!is_regular_file(check.manifest))
+    if (!starts_with_https(check.manifest) && !is_regular_file(check.manifest))
         return stop(TOOL_USAGE, manifest_missing_message(check.manifest), json, out, err);
-    const ManifestVerdict verdict =
-        check_manifest(read_manifest_file(check.manifest), LocalFile{check.manifest},
-                       archive_access(check.files_folder));
+    ManifestVerdict verdict;
+    if (checks_live(check)) {
+        Result<ManifestVerdict> live =
+            check_live(check, FetchSettings{check.ca_file}, live_progress(json, err));
+        if (!live) return stop(TOOL_USAGE, live.error(), json, out, err);
+        verdict = std::move(live.value());
+    } else {
+        verdict = check_manifest(read_manifest_file(check.manifest), LocalFile{check.manifest},
+                                 archive_access(check.files_folder));
+    }
     if (json)
         out << json_text(verdict_document(verdict)) << '\n';
     else
         print_lines(out, verdict.lines());
-    if (!verdict.installs_everywhere()) return TOOL_REFUSED;
+    if (!verdict.installs_everywhere() || verdict.host_serves_other_manifest) return TOOL_REFUSED;
     return verdict.checked_everything() ? TOOL_DONE : TOOL_UNCHECKED;
 }
 

@@ -98,12 +98,21 @@ Result<ToolRequest> parse_make(const std::vector<std::string>& arguments) {
 }
 
 Result<ToolRequest> parse_check(const std::vector<std::string>& arguments) {
-    Result<ParsedOptions> parsed = parse_options(arguments, 1, {{"--files", true}});
+    Result<ParsedOptions> parsed = parse_options(arguments, 1,
+                                                 {{"--files", true},
+                                                  {"--online", false},
+                                                  {"--manifest-address", true},
+                                                  {"--ca-file", true}});
     if (!parsed) return fail(parsed.error());
     ParsedOptions& options = parsed.value();
     if (options.positionals.size() != 1) return fail("check takes exactly one manifest.");
-    return ToolRequest{CheckRequest{options.positionals.front(), take(options, "--files")},
-                       options.json};
+    CheckRequest check;
+    check.manifest = options.positionals.front();
+    check.files_folder = take(options, "--files");
+    check.online = take(options, "--online").has_value();
+    check.manifest_address = take(options, "--manifest-address");
+    check.ca_file = take(options, "--ca-file");
+    return ToolRequest{check, options.json};
 }
 
 }  // namespace
@@ -141,6 +150,8 @@ std::string usage_synopsis() {
            "                            (--base https://... | --local) [--out metadata.json] "
            "[--json]\n"
            "       vantile-release check MANIFEST [--files FOLDER] [--json]\n"
+           "       vantile-release check (https://.../metadata.json | MANIFEST --online\n"
+           "                             [--manifest-address URL]) [--ca-file FILE] [--json]\n"
            "       vantile-release --help\n";
 }
 
@@ -159,6 +170,13 @@ std::string usage_text() {
            "by the file name of its address; a local manifest's archive always is, where the\n"
            "installer reads it, beside the manifest (a path on a drive or a share only on\n"
            "Windows). --json gives every outcome as one JSON document on standard output.\n"
+           "check of an https address, or of a manifest at hand with --online, reads the live\n"
+           "release as the installer does: the manifest and each chosen archive from the\n"
+           "release host (https only, no redirect followed, the installer's size limits and\n"
+           "30 s stall limit), and names what the host does that fails on Windows. With a\n"
+           "manifest at hand it also says whether the host serves that manifest at the\n"
+           "installer's address (--manifest-address, else the default). --ca-file trusts a\n"
+           "private CA beside the system's; the proxy comes from https_proxy and no_proxy.\n"
            "\n"
            "Exit codes: 0 done (check: both kinds of computer would install), 1 refused or\n"
            "would not install, 2 wrong arguments or a missing manifest or folder, 3 nothing\n"

@@ -20,6 +20,9 @@ struct MakeRequest {
 struct CheckRequest {
     std::string manifest;
     std::optional<std::string> files_folder;
+    bool online = false;  // read the archives (and the manifest) from the release host
+    std::optional<std::string> manifest_address;  // where installers read the manifest
+    std::optional<std::string> ca_file;           // a private CA for the live check
 };
 
 struct HelpRequest {};

@@ -1,5 +1,7 @@
 #include "release_tool/verdict_json.h"
 
+#include "release_tool/online_check.h"
+
 namespace vantile {
 namespace {
 
@@ -35,6 +37,7 @@ JsonValue computer_document(const ComputerVerdict& computer) {
         {"unchecked", text_or_null(computer.unchecked)},
         {"warnings", JsonValue{std::move(warnings)}},
         {"lines", JsonValue{std::move(lines)}},
+        {"fetched", computer.fetched ? outcome_document(*computer.fetched) : JsonValue{JsonNull{}}},
     }};
 }
 
@@ -50,6 +53,9 @@ JsonValue verdict_document(const ManifestVerdict& verdict) {
         {"checked_everything", JsonValue{verdict.checked_everything()}},
         {"summary", JsonValue{verdict.summary()}},
         {"computers", JsonValue{std::move(computers)}},
+        {"manifest_fetched", verdict.manifest_fetch ? outcome_document(*verdict.manifest_fetch)
+                                                    : JsonValue{JsonNull{}}},
+        {"host_serves_other_manifest", JsonValue{verdict.host_serves_other_manifest}},
     }};
 }
 
