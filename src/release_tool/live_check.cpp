@@ -37,7 +37,7 @@ Result<ManifestVerdict> check_live(const CheckRequest& check, const FetchSetting
     ManifestVerdict verdict = check_manifest(bytes, Address{address}, access);
     verdict.manifest_fetch = served.outcome;
     for (const std::string& line : served.outcome.host_lines)
-        verdict.host_lines.push_back("the release host: " + line);
+        verdict.host_lines.push_back("the release host " + line);
     if (at_hand) verdict.manifest = check.manifest;
     if (at_hand && bytes) {
         const std::optional<std::string> differs =

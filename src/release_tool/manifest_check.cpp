@@ -194,7 +194,7 @@ class ComputerJudgement {
             judge_archive_bytes(plan, access, *fetched.path, address, fetched.digest);
         for (const std::string& line : fetched.outcome.host_lines) {
             verdict_.warnings.push_back(line);
-            say("the release host: " + line);
+            say("the release host " + line);
         }
         return verdict_;
     }

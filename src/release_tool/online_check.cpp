@@ -76,7 +76,7 @@ void note_unasked_encoding(DownloadOutcome& outcome, std::string_view what_fails
         ascii_lower(outcome.content_encoding->front()) == 'i')  // "identity"
         return;
     outcome.host_lines.push_back(fill_template(
-        "the host sends it with Content-Encoding: {}, which the installer never asks for: "
+        "sends it with Content-Encoding: {}, which the installer never asks for: "
         "Windows' WinINet hands such bytes to the installer still encoded, so {} there (it "
         "works under Wine and in a browser, which decode it)",
         {*outcome.content_encoding, what_fails}));
@@ -118,7 +118,7 @@ FetchedManifest OnlineCheck::fetch_manifest(const std::string& address) {
     if (fetched.bytes && fetched.outcome.content_length && !fetched.outcome.content_encoding &&
         *fetched.outcome.content_length != arrived)
         fetched.outcome.host_lines.push_back(
-            fill_template("the host's Content-Length is {}, but {} bytes arrived",
+            fill_template("says Content-Length {}, but {} bytes arrived",
                           {*fetched.outcome.content_length, arrived}));
     return fetched;
 }
@@ -154,10 +154,12 @@ FetchedArchive OnlineCheck::fetch_archive(const DownloadPlan& plan) {
     if (write_error) fetched.outcome.failure = write_error;
     fetched.digest = FileDigest{fetched.outcome.bytes_read, fetched.outcome.sha256};
     note_unasked_encoding(fetched.outcome, "its size and SHA-256 fail");
-    if (fetched.outcome.content_length &&
+    // Beside an encoding, the length is the encoded one: the line above says it all.
+    if (fetched.outcome.status == 200 && !fetched.outcome.content_encoding &&
+        fetched.outcome.content_length &&
         *fetched.outcome.content_length != std::to_string(plan.size))
         fetched.outcome.host_lines.push_back(
-            fill_template("the host's Content-Length is {}, but the manifest says {} bytes",
+            fill_template("says Content-Length {}, but the manifest says {} bytes",
                           {*fetched.outcome.content_length, std::to_string(plan.size)}));
     return fetched;
 }

@@ -49,6 +49,7 @@ struct Exchange {
     HostAnswer answer;
     std::uint64_t body_bytes = 0;
     bool stopped = false;  // the consumer asked to stop
+    long stall_seconds = 0;
 };
 
 std::string lower(std::string_view text) {
@@ -103,12 +104,15 @@ std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user)
 void describe_tls_failure(Exchange& exchange, const std::string& address, const char* detail) {
     long verify = X509_V_OK;
     curl_easy_getinfo(exchange.handle, CURLINFO_SSL_VERIFYRESULT, &verify);
-    const WinInetError& error = verify == X509_V_ERR_HOSTNAME_MISMATCH ? CERTIFICATE_NAME
-                                : verify != X509_V_OK                  ? INVALID_CA
-                                                                       : SECURE_CHANNEL;
+    // libcurl checks the name itself after OpenSSL's verification, and says so only in text.
+    const bool name_mismatch = verify == X509_V_ERR_HOSTNAME_MISMATCH ||
+                               std::string_view(detail).find("host name") != std::string_view::npos;
+    const WinInetError& error = name_mismatch         ? CERTIFICATE_NAME
+                                : verify != X509_V_OK ? INVALID_CA
+                                                      : SECURE_CHANNEL;
     exchange.answer.failure = download_failed_message(address, error_text(error));
-    exchange.answer.host_did = fill_template(
-        "the host's TLS connection was refused, so no installer gets past it: {}", {detail});
+    exchange.answer.host_did =
+        fill_template("fails the TLS handshake, so no installer gets past it: {}", {detail});
 }
 
 // The transfer ended with `code`: the installer's message and the publisher's line.
@@ -125,8 +129,7 @@ void describe_end(Exchange& exchange, const std::string& address, CURLcode code,
         answer.status = connect_status;
         answer.failure = answer_message(address, static_cast<std::uint32_t>(connect_status), true);
         answer.host_did = fill_template(
-            "the proxy (curl's https_proxy) answered HTTP {} to CONNECT; the release host was "
-            "not asked",
+            "was not asked: the proxy (curl's https_proxy) answered HTTP {} to CONNECT",
             {std::to_string(connect_status)});
         return;
     }
@@ -147,19 +150,19 @@ void describe_end(Exchange& exchange, const std::string& address, CURLcode code,
         case CURLE_OPERATION_TIMEDOUT:
             answer.failure = got_answer ? download_stopped_message(address, error_text(TIMED_OUT))
                                         : download_failed_message(address, error_text(TIMED_OUT));
-            answer.host_did = fill_template("the host sent nothing for {} s {}",
-                                            {std::to_string(ONLINE_STALL_LIMIT.count()), after});
+            answer.host_did = fill_template("sent nothing for {} s {}",
+                                            {std::to_string(exchange.stall_seconds), after});
             return;
         case CURLE_COULDNT_RESOLVE_HOST:
         case CURLE_COULDNT_RESOLVE_PROXY:
             answer.unreachable = true;
             answer.failure = download_failed_message(address, error_text(NAME_NOT_RESOLVED));
-            answer.host_did = fill_template("the name could not be resolved: {}", {detail});
+            answer.host_did = fill_template("has a name that cannot be resolved: {}", {detail});
             return;
         case CURLE_COULDNT_CONNECT:
             answer.unreachable = true;
             answer.failure = download_failed_message(address, error_text(CANNOT_CONNECT));
-            answer.host_did = fill_template("no connection could be made: {}", {detail});
+            answer.host_did = fill_template("accepts no connection: {}", {detail});
             return;
         case CURLE_PEER_FAILED_VERIFICATION:
         case CURLE_SSL_CONNECT_ERROR:
@@ -174,30 +177,30 @@ void describe_end(Exchange& exchange, const std::string& address, CURLcode code,
             answer.failure = got_answer
                                  ? download_stopped_message(address, error_text(CONNECTION_ABORTED))
                                  : download_failed_message(address, error_text(CONNECTION_ABORTED));
-            answer.host_did = fill_template("the host broke the connection {}", {after});
+            answer.host_did = fill_template("broke the connection {}", {after});
             return;
         default:
             answer.failure = download_failed_message(address, detail);
-            answer.host_did = fill_template("libcurl could not read it: {}", {detail});
+            answer.host_did = fill_template("could not be read by libcurl: {}", {detail});
             return;
     }
 
     if (status != 200) {
         answer.failure = answer_message(address, static_cast<std::uint32_t>(status), false);
-        answer.host_did = status >= 300 && status < 400
-                              ? fill_template(
-                                    "the host redirects (HTTP {}) to {}; the installer follows no "
-                                    "redirect, so the file must be served at this address itself",
-                                    {std::to_string(status), answer.location.value_or("nowhere")})
-                              : fill_template("the host answered HTTP {} instead of the file",
-                                              {std::to_string(status)});
+        answer.host_did =
+            status >= 300 && status < 400
+                ? fill_template(
+                      "redirects (HTTP {}) to {}; the installer follows no "
+                      "redirect, so the file must be served at this address itself",
+                      {std::to_string(status), answer.location.value_or("nowhere")})
+                : fill_template("answered HTTP {} instead of the file", {std::to_string(status)});
         return;
     }
     // A body cut short after its head ends, for WinINet, as an end of data: the size check
     // then names the difference.
     if (code == CURLE_PARTIAL_FILE)
         answer.host_did = fill_template(
-            "the host closed the connection after {} bytes, though its Content-Length is {}",
+            "closed the connection after {} bytes, though its Content-Length is {}",
             {std::to_string(exchange.body_bytes), answer.content_length.value_or("unknown")});
     answer.complete = true;
 }
@@ -233,6 +236,7 @@ HostAnswer fetch_from_host(const std::string& address, const ChunkConsumer& cons
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, detail);
     curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, CHUNK_SIZE);
+    exchange.stall_seconds = stall_seconds;
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, stall_seconds);
     // Less than a byte a second for the stall limit is a stall.
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
