@@ -30,9 +30,12 @@ Result<ManifestVerdict> check_live(const CheckRequest& check, const FetchSetting
                                                            : served.outcome.host_lines.front()}));
 
     const Result<std::string> bytes = at_hand ? read_manifest_file(check.manifest) : served.bytes;
-    const ArchiveAccess access{
-        std::nullopt, host_path, hash_archive, judge_unpacking,
-        [&online](const DownloadPlan& plan) { return online.fetch_archive(plan); }};
+    const ArchiveAccess access{std::nullopt,
+                               {},
+                               host_path,
+                               hash_archive,
+                               judge_unpacking,
+                               [&online](const DownloadPlan& plan) { return online.fetch_archive(plan); }};
     // Published, the manifest's relative addresses are read from where the installer reads it.
     ManifestVerdict verdict = check_manifest(bytes, Address{address}, access);
     verdict.manifest_fetch = served.outcome;

@@ -22,6 +22,8 @@ namespace vantile {
 struct ArchiveAccess {
     // --files: the folder that holds each published archive under its address's file name.
     std::optional<std::string> files_folder;
+    // The archives make was given, each under the address the manifest names it by.
+    std::vector<std::pair<std::string, std::string>> given_archives;
     // Where this computer opens what the installer opens under a path (a local manifest's
     // archive); nothing when only Windows can.
     std::function<std::optional<std::string>(std::string_view installer_path)> host_path;
@@ -32,7 +34,7 @@ struct ArchiveAccess {
     // What unpacking the archive gives on the installer's computer.
     std::function<UnpackVerdict(const std::string& path, std::string_view named)> judge_unpacking;
     // The live check: a published archive read from the release host, in place of --files.
-    std::function<FetchedArchive(const DownloadPlan& plan)> fetch;
+    std::function<FetchedArchive(const DownloadPlan& plan)> fetch = {};
 };
 
 struct ComputerVerdict {
@@ -42,11 +44,14 @@ struct ComputerVerdict {
     std::optional<std::string> archive;      // the file compared with the build
     std::optional<std::string> failure;      // the installer's own message when it would fail
     std::optional<std::string> unchecked;    // why the archive could not be checked here
+    std::optional<std::string> mistake;      // the publisher's: an archive to check is missing
+    std::vector<std::string> reasons;        // why unpacking would fail, for the publisher
     std::vector<std::string> warnings;
     std::optional<DownloadOutcome> fetched;  // the live check's download of the archive
     std::vector<std::string> lines;          // for people, each beginning "x64: " or "arm64: "
 
-    bool installs() const { return chosen.has_value() && !failure.has_value(); }
+    // Would install, as read to the end: an archive not checked is no install.
+    bool installs() const { return chosen && !failure && !unchecked && !mistake; }
 };
 
 struct ManifestVerdict {
@@ -59,8 +64,11 @@ struct ManifestVerdict {
     bool host_serves_other_manifest = false;
 
     bool installs_everywhere() const;
-    // Some archive could not be checked on this computer (only Windows reaches it).
+    bool fails_somewhere() const;
+    // No archive was left unchecked (not given, or only Windows reaches it).
     bool checked_everything() const;
+    // The first archive the publisher named that is not there.
+    std::optional<std::string> mistake() const;
     std::string summary() const;
     // Each computer's lines, the host's, then the summary.
     std::vector<std::string> lines() const;

@@ -186,7 +186,7 @@ std::optional<std::string> served_manifest_differs(const FetchedManifest& served
          named});
 }
 
-JsonValue outcome_document(const DownloadOutcome& outcome) {
+JsonValue download_document(const DownloadOutcome& outcome) {
     const auto text = [](const std::optional<std::string>& value) {
         return value ? JsonValue{*value} : JsonValue{JsonNull{}};
     };

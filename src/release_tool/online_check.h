@@ -50,6 +50,6 @@ std::optional<std::string> served_manifest_differs(const FetchedManifest& served
                                                    const std::string& local,
                                                    const std::string& named);
 
-JsonValue outcome_document(const DownloadOutcome& outcome);
+JsonValue download_document(const DownloadOutcome& outcome);
 
 }  // namespace vantile

@@ -37,7 +37,8 @@ JsonValue computer_document(const ComputerVerdict& computer) {
         {"unchecked", text_or_null(computer.unchecked)},
         {"warnings", JsonValue{std::move(warnings)}},
         {"lines", JsonValue{std::move(lines)}},
-        {"fetched", computer.fetched ? outcome_document(*computer.fetched) : JsonValue{JsonNull{}}},
+        {"fetched",
+         computer.fetched ? download_document(*computer.fetched) : JsonValue{JsonNull{}}},
     }};
 }
 
@@ -53,7 +54,7 @@ JsonValue verdict_document(const ManifestVerdict& verdict) {
         {"checked_everything", JsonValue{verdict.checked_everything()}},
         {"summary", JsonValue{verdict.summary()}},
         {"computers", JsonValue{std::move(computers)}},
-        {"manifest_fetched", verdict.manifest_fetch ? outcome_document(*verdict.manifest_fetch)
+        {"manifest_fetched", verdict.manifest_fetch ? download_document(*verdict.manifest_fetch)
                                                     : JsonValue{JsonNull{}}},
         {"host_serves_other_manifest", JsonValue{verdict.host_serves_other_manifest}},
     }};

@@ -22,12 +22,12 @@ class LiveCheckTest(LiveReleaseTest):
 
         code, document, _ = self.check(DEFAULT_MANIFEST, json_output=True)
         self.assertEqual(code, 0)
-        fetched = document["computers"][0]["fetched"]
+        fetched = document["verdict"]["computers"][0]["fetched"]
         self.assertEqual((fetched["status"], fetched["bytes_read"], fetched["sha256"],
                           fetched["content_length"], fetched["content_encoding"]),
                          (200, self.release.size, self.release.sha256, str(self.release.size),
                           None))
-        self.assertEqual(document["manifest_fetched"]["status"], 200)
+        self.assertEqual(document["verdict"]["manifest_fetched"]["status"], 200)
 
     def test_each_host_fault_is_named_with_the_installers_message(self):
         url, size = self.release.url, self.release.size
@@ -70,7 +70,7 @@ class LiveCheckTest(LiveReleaseTest):
         self.server.set_fault(self.archive_path, append=8 << 20)
         code, document, _ = self.check(DEFAULT_MANIFEST, json_output=True)
         self.assertEqual(code, 1)
-        read = document["computers"][0]["fetched"]["bytes_read"]
+        read = document["verdict"]["computers"][0]["fetched"]["bytes_read"]
         self.assertGreater(read, self.release.size)
         self.assertLessEqual(read, self.release.size + 65536)
 
