@@ -4,17 +4,23 @@
 file(GLOB RELEASE_TOOL_SOURCES CONFIGURE_DEPENDS src/release_tool/*.cpp)
 list(REMOVE_ITEM RELEASE_TOOL_SOURCES ${CMAKE_SOURCE_DIR}/src/release_tool/main.cpp)
 # What differs between the two hosts lives in one file each.
+# The live check reads the release host through the installer's WinINet code on Windows, and
+# through libcurl elsewhere.
 if(WIN32)
-  list(REMOVE_ITEM RELEASE_TOOL_SOURCES ${CMAKE_SOURCE_DIR}/src/release_tool/host_posix.cpp)
+  list(REMOVE_ITEM RELEASE_TOOL_SOURCES ${CMAKE_SOURCE_DIR}/src/release_tool/host_posix.cpp
+    ${CMAKE_SOURCE_DIR}/src/release_tool/online_fetch_curl.cpp)
 else()
-  list(REMOVE_ITEM RELEASE_TOOL_SOURCES ${CMAKE_SOURCE_DIR}/src/release_tool/host_windows.cpp)
+  list(REMOVE_ITEM RELEASE_TOOL_SOURCES ${CMAKE_SOURCE_DIR}/src/release_tool/host_windows.cpp
+    ${CMAKE_SOURCE_DIR}/src/release_tool/online_fetch_wininet.cpp)
 endif()
 add_library(vantile_release_tool STATIC ${RELEASE_TOOL_SOURCES})
 if(WIN32)
   target_link_libraries(vantile_release_tool PUBLIC vantile_windows)
 else()
   find_package(LibArchive REQUIRED)
-  target_link_libraries(vantile_release_tool PUBLIC vantile_native LibArchive::LibArchive)
+  find_package(CURL REQUIRED)
+  target_link_libraries(vantile_release_tool PUBLIC vantile_native LibArchive::LibArchive
+    CURL::libcurl)
 endif()
 
 # A console program: its verdicts are read in a terminal or by scripts.

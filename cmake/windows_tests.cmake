@@ -41,3 +41,21 @@ endforeach()
 
 # Checks of the built program itself, outside Wine.
 add_subdirectory(tests/build)
+
+# vantile-release checking a live release (the native tool, through libcurl) against the
+# release server and Debian's nginx; run with the test CA like the tests under Wine.
+file(GLOB ONLINE_TESTS CONFIGURE_DEPENDS tests/online/test_*.py)
+foreach(script ${ONLINE_TESTS})
+  get_filename_component(name ${script} NAME_WE)
+  add_test(NAME online/${name}
+    COMMAND ${Python3_EXECUTABLE} -m unittest -v ${name}
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/online)
+  set(labels online e2e)
+  if(name MATCHES "^test_slow_")
+    list(APPEND labels slow)
+  endif()
+  set_tests_properties(online/${name} PROPERTIES
+    LABELS "${labels}"
+    TIMEOUT 600
+    ENVIRONMENT "VANTILE_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+endforeach()

@@ -4,6 +4,7 @@ release hosts through a CONNECT proxy. The sample's manifest is made and checked
 vantile-release. Run through scripts/demo.sh; with --pictures it refreshes the README's
 pictures of the window in docs/."""
 import argparse
+import os
 import pathlib
 import shutil
 import subprocess
@@ -36,6 +37,24 @@ def check_release(release):
     print(f"demo: vantile-release check exit code {result.returncode}")
     if result.returncode != 0:
         raise SystemExit("demo: the sample release would not install; stopping")
+
+
+def check_live_release(release):
+    """What vantile-release says of the sample release as the release server serves it (the
+    live check, through the server's proxy); the demo stops if it would not install."""
+    with ReleaseServer(release.release_dir) as server:
+        command = [str(release_tool()), "check", server.manifest_url, "--ca-file",
+                   str(server.ca_file)]
+        print(f"demo: https_proxy={server.proxy_url} " + " ".join(command))
+        env = {name: value for name, value in os.environ.items()
+               if name.lower() not in ("http_proxy", "https_proxy", "all_proxy", "no_proxy")}
+        result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
+                                text=True, env=dict(env, https_proxy=server.proxy_url))
+    sys.stdout.write("".join("  " + line + "\n" for line in result.stdout.splitlines()))
+    sys.stdout.write("".join("  " + line + "\n" for line in result.stderr.splitlines()))
+    print(f"demo: vantile-release check (live) exit code {result.returncode}")
+    if result.returncode != 0:
+        raise SystemExit("demo: the sample release as served would not install; stopping")
 
 
 def window_run(release, env, folder, dpi=None, fault=None, look=None):
@@ -112,6 +131,7 @@ def main():
     print(f"demo: sample release {release.version} at {release_dir}")
     print(f"demo: build address {release.url} ({release.size} bytes, sha256 {release.sha256})")
     check_release(release)
+    check_live_release(release)
 
     harness.clear_log()
     env = {"VANTILE_TEST_RECORD": harness.windows_path(record)}

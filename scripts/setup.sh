@@ -6,7 +6,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format
-  libgtest-dev googletest libbenchmark-dev libssl-dev libarchive-dev nlohmann-json3-dev
+  libgtest-dev googletest libbenchmark-dev libssl-dev libarchive-dev libcurl4-openssl-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
   wine wine64 libgnutls30 fonts-wine xvfb xauth xdotool imagemagick
   python3 python3-pefile pyflakes3 openssl osslsigncode curl ca-certificates util-linux procps

@@ -23,4 +23,7 @@ std::optional<bool> same_file(const std::string& a, const std::string& b);
 // path the messages give.
 UnpackVerdict judge_unpacking(const std::string& path, std::string_view named);
 
+// Whether standard error is a terminal (where progress may be shown).
+bool standard_error_is_terminal();
+
 }  // namespace vantile

@@ -2,6 +2,7 @@
 // libarchive, the library behind Windows' own tar.exe.
 #include <archive.h>
 #include <archive_entry.h>
+#include <unistd.h>
 
 #include <sys/stat.h>
 
@@ -93,6 +94,10 @@ UnpackVerdict judge_unpacking(const std::string& path, std::string_view named) {
     ArchiveJudge judge;
     const std::optional<std::string> damage = read_archive(path, judge);
     return judge.finish(named, damage);
+}
+
+bool standard_error_is_terminal() {
+    return isatty(STDERR_FILENO) == 1;
 }
 
 }  // namespace vantile

@@ -1,6 +1,9 @@
 // The tool on Windows: paths are the installer's own, and an archive is judged by running the
 // installer's own steps on a copy of it: a staging folder, Windows' tar.exe, the look for
 // Vantile.exe, and the removal of the staging folder.
+#include <io.h>
+#include <stdio.h>
+
 #include "base/text.h"
 #include "flow/install_flow.h"
 #include "release_tool/host.h"
@@ -73,6 +76,10 @@ UnpackVerdict judge_unpacking(const std::string& path, std::string_view) {
         verdict.reasons.push_back(fill_template("the tool's staging folder {} stays: {}",
                                                 {staging.value(), removed.error()}));
     return verdict;
+}
+
+bool standard_error_is_terminal() {
+    return _isatty(_fileno(stderr)) != 0;
 }
 
 }  // namespace vantile

@@ -121,6 +121,14 @@ class ReadArchives {
         return archives_.back();
     }
 
+    // An archive the live check read from the release host, with the digest of its reading.
+    ReadArchive& served(const std::string& path, std::int64_t size, const FileDigest& digest) {
+        for (ReadArchive& archive : archives_)
+            if (archive.path == path && archive.expected_size == size) return archive;
+        archives_.push_back({path, size, digest, std::nullopt});
+        return archives_.back();
+    }
+
     const UnpackVerdict& unpack(ReadArchive& archive, std::string_view named) {
         if (!archive.unpacked) archive.unpacked = access_.judge_unpacking(archive.path, named);
         return *archive.unpacked;
@@ -191,6 +199,7 @@ class ComputerJudgement {
         std::string path;
         std::string named;
         if (is_address(plan.source)) {
+            if (access.fetch) return judge_served_archive(plan, archives);
             const std::string_view file_name = file_name_of_address(installer_path);
             for (const auto& [address, given] : access.given_archives)
                 if (address == installer_path) path = given;
@@ -238,6 +247,33 @@ class ComputerJudgement {
         for (const std::string& reason : unpacked.reasons) say(reason);
         if (!unpacked.failure)
             say(fill_template("{} unpacks with Vantile.exe at its top", {named}));
+        return verdict_;
+    }
+
+    // As the release host serves it: the installer's message first, then what the host did.
+    ComputerVerdict judge_served_archive(const DownloadPlan& plan, ReadArchives& archives) {
+        const std::string& address = source_text(plan.source);
+        const FetchedArchive fetched = archives.access().fetch(plan);
+        verdict_.fetched = fetched.outcome;
+        verdict_.archive = address;
+        if (fetched.outcome.failure) {
+            fails(*fetched.outcome.failure);
+        } else if (Status verified = verify_download(plan, fetched.digest); !verified) {
+            fails(verified.error());
+        } else {
+            say(fill_template("{} has that size and SHA-256", {address}));
+            ReadArchive& archive = archives.served(*fetched.path, plan.size, fetched.digest);
+            const UnpackVerdict& unpacked = archives.unpack(archive, address);
+            if (unpacked.failure) fails(*unpacked.failure);
+            verdict_.reasons = unpacked.reasons;
+            for (const std::string& reason : unpacked.reasons) say(reason);
+            if (!unpacked.failure)
+                say(fill_template("{} unpacks with Vantile.exe at its top", {address}));
+        }
+        for (const std::string& line : fetched.outcome.host_lines) {
+            verdict_.warnings.push_back(line);
+            say("the release host " + line);
+        }
         return verdict_;
     }
 
@@ -315,6 +351,7 @@ std::vector<std::string> ManifestVerdict::lines() const {
     for (const ComputerVerdict& computer : computers)
         all.insert(all.end(), computer.lines.begin(), computer.lines.end());
     for (const std::string& warning : warnings) all.push_back("warning: " + warning);
+    all.insert(all.end(), host_lines.begin(), host_lines.end());
     all.push_back(summary());
     return all;
 }

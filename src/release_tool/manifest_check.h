@@ -14,6 +14,7 @@
 #include "flow/release_manifest.h"
 #include "flow/sources.h"
 #include "release_tool/archive_rules.h"
+#include "release_tool/download_outcome.h"
 
 namespace vantile {
 
@@ -32,6 +33,8 @@ struct ArchiveAccess {
         hash;
     // What unpacking the archive gives on the installer's computer.
     std::function<UnpackVerdict(const std::string& path, std::string_view named)> judge_unpacking;
+    // The live check: a published archive read from the release host, in place of --files.
+    std::function<FetchedArchive(const DownloadPlan& plan)> fetch = {};
 };
 
 struct ComputerVerdict {
@@ -44,7 +47,8 @@ struct ComputerVerdict {
     std::optional<std::string> mistake;      // the publisher's: an archive to check is missing
     std::vector<std::string> reasons;        // why unpacking would fail, for the publisher
     std::vector<std::string> warnings;
-    std::vector<std::string> lines;  // for people, each beginning "x64: " or "arm64: "
+    std::optional<DownloadOutcome> fetched;  // the live check's download of the archive
+    std::vector<std::string> lines;          // for people, each beginning "x64: " or "arm64: "
 
     // Would install, as read to the end: an archive not checked is no install.
     bool installs() const { return chosen && !failure && !unchecked && !mistake; }
@@ -54,6 +58,11 @@ struct ManifestVerdict {
     std::string manifest;
     std::vector<ComputerVerdict> computers;  // x64, then arm64
     std::vector<std::string> warnings;       // the manifest's as a whole
+    // The live check: how the release host served the manifest, and what it did that the
+    // publisher should know (shown after the computers' lines).
+    std::optional<DownloadOutcome> manifest_fetch;
+    std::vector<std::string> host_lines;
+    bool host_serves_other_manifest = false;
 
     bool installs_everywhere() const;
     bool fails_somewhere() const;
@@ -64,7 +73,7 @@ struct ManifestVerdict {
     // Every warning, the manifest's and each computer's, for --strict.
     std::vector<std::string> all_warnings() const;
     std::string summary() const;
-    // Each computer's lines, the manifest's warnings, then the summary.
+    // Each computer's lines, the manifest's warnings, the host's, then the summary.
     std::vector<std::string> lines() const;
 };
 

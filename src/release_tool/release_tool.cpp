@@ -5,6 +5,7 @@
 #include "flow/json_writer.h"
 #include "flow/manifest_source.h"
 #include "release_tool/host.h"
+#include "release_tool/live_check.h"
 #include "release_tool/manifest_check.h"
 #include "release_tool/manifest_make.h"
 #include "release_tool/terminal_text.h"
@@ -96,7 +97,19 @@ ArchiveAccess archive_access(const std::optional<std::string>& files_folder) {
     return ArchiveAccess{files_folder, {}, host_path, hash_archive, judge_unpacking};
 }
 
-Outcome run_check(const CheckRequest& check) {
+// A large archive's progress on standard error, only where someone watches it.
+ProgressReport live_progress(bool json, std::ostream& err) {
+    if (json || !standard_error_is_terminal()) return {};
+    return [&err, shown = std::uint64_t{0}](std::uint64_t read, std::uint64_t expected) mutable {
+        constexpr std::uint64_t MIB = 1048576;
+        if (read < shown + 4 * MIB && read < expected) return;
+        shown = read;
+        err << '\r' << read / MIB << " of " << expected / MIB << " MiB read"
+            << (read >= expected ? "\n" : "") << std::flush;
+    };
+}
+
+Outcome run_check(const CheckRequest& check, const ProgressReport& progress) {
     if (check.files_folder && !is_folder(*check.files_folder))
         return stopped(TOOL_USAGE,
                        fill_template(path_exists(*check.files_folder)
@@ -104,17 +117,24 @@ Outcome run_check(const CheckRequest& check) {
                                          : "The folder {} given with --files does not exist.",
                                      {*check.files_folder}));
     // A misspelt path is the publisher's mistake, not something the installer would do.
-    if (!is_regular_file(check.manifest))
+    if (!starts_with_https(check.manifest) && !is_regular_file(check.manifest))
         return stopped(TOOL_USAGE, manifest_missing_message(check.manifest));
-    ManifestVerdict verdict =
-        check_manifest(read_manifest_file(check.manifest), LocalFile{check.manifest},
-                       archive_access(check.files_folder));
+    ManifestVerdict verdict;
+    if (checks_live(check)) {
+        Result<ManifestVerdict> live = check_live(check, FetchSettings{check.ca_file}, progress);
+        if (!live) return stopped(TOOL_USAGE, live.error());
+        verdict = std::move(live.value());
+    } else {
+        verdict = check_manifest(read_manifest_file(check.manifest), LocalFile{check.manifest},
+                                 archive_access(check.files_folder));
+    }
     if (std::optional<std::string> mistake = verdict.mistake())
         return stopped(TOOL_USAGE, *mistake);
     const bool warned = check.strict && !verdict.all_warnings().empty();
-    const int code = verdict.fails_somewhere() || warned ? TOOL_REFUSED
-                     : verdict.installs_everywhere()     ? TOOL_DONE
-                                                         : TOOL_UNCHECKED;
+    const int code = verdict.fails_somewhere() || verdict.host_serves_other_manifest || warned
+                         ? TOOL_REFUSED
+                     : verdict.installs_everywhere() ? TOOL_DONE
+                                                     : TOOL_UNCHECKED;
     return Outcome{code, std::nullopt, false, std::nullopt, std::move(verdict)};
 }
 
@@ -160,7 +180,7 @@ int run_request(const std::vector<std::string>& arguments, std::ostream& out, st
     const bool json = request.value().json;
     Outcome outcome;
     if (const auto* check = std::get_if<CheckRequest>(&request.value().command)) {
-        outcome = run_check(*check);
+        outcome = run_check(*check, live_progress(json, err));
     } else if (const auto* make = std::get_if<MakeRequest>(&request.value().command)) {
         outcome = run_make(*make);
     } else if (const auto* help = std::get_if<HelpRequest>(&request.value().command)) {

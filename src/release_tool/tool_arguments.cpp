@@ -33,6 +33,9 @@ constexpr OptionSpec MAKE_OPTIONS[] = {
 constexpr OptionSpec CHECK_OPTIONS[] = {
     {"--files", "FOLDER", "the folder that holds the published archives under their file names"},
     {"--strict", "", "a warning fails the check too (exit 1)"},
+    {"--online", "", "read the archives, and the manifest served, from the release host"},
+    {"--manifest-address", "URL", "where installers read the manifest (with --online)"},
+    {"--ca-file", "FILE", "a private CA to trust beside the system's (the live check)"},
     {"--json", "", "every outcome as one JSON document on standard output"},
 };
 
@@ -55,14 +58,25 @@ constexpr CommandSpec COMMANDS[] = {
      "name Windows cannot hold. It never writes over one of its archives, and replaces the\n"
      "manifest only with a complete one.\n",
      MAKE_OPTIONS},
-    {"check", "check MANIFEST [--files FOLDER] [--strict] [--json]\n",
+    {"check",
+     "check MANIFEST [--files FOLDER] [--strict] [--json]\n"
+     "       vantile-release check (https://.../metadata.json | MANIFEST --online\n"
+     "                             [--manifest-address URL]) [--ca-file FILE] [--strict] "
+     "[--json]\n",
      "check says what the installer would install from a manifest on an x64 and on an\n"
      "arm64 computer, and why. For each chosen archive at hand it also says whether it has\n"
      "the manifest's size and SHA-256 and whether Windows' tar.exe unpacks it with\n"
      "Vantile.exe at its top. A published archive is at hand with --files, found in FOLDER\n"
      "by the file name of its address; a local manifest's archive always is, where the\n"
      "installer reads it, beside the manifest (a path on a drive or a share only on\n"
-     "Windows). An archive that is not at hand is named as not checked.\n",
+     "Windows). An archive that is not at hand is named as not checked.\n"
+     "check of an https address, or of a manifest at hand with --online, reads the live\n"
+     "release as the installer does: the manifest and each chosen archive from the\n"
+     "release host (https only, no redirect followed, the installer's size limits and\n"
+     "30 s stall limit), and names what the host does that fails on Windows. With a\n"
+     "manifest at hand it also says whether the host serves that manifest at the\n"
+     "installer's address (--manifest-address, else the default). The proxy comes from\n"
+     "https_proxy and no_proxy.\n",
      CHECK_OPTIONS},
 };
 
@@ -194,9 +208,14 @@ Result<ToolRequest> parse_check(const std::vector<std::string>& arguments) {
     if (!parsed) return fail(parsed.error());
     ParsedOptions& options = parsed.value();
     if (options.positionals.size() != 1) return fail("check takes exactly one manifest.");
-    return ToolRequest{CheckRequest{options.positionals.front(), take(options, "--files"),
-                                    take(options, "--strict").has_value()},
-                       options.json};
+    CheckRequest check;
+    check.manifest = options.positionals.front();
+    check.files_folder = take(options, "--files");
+    check.strict = take(options, "--strict").has_value();
+    check.online = take(options, "--online").has_value();
+    check.manifest_address = take(options, "--manifest-address");
+    check.ca_file = take(options, "--ca-file");
+    return ToolRequest{check, options.json};
 }
 
 bool asks_for_help(const std::vector<std::string>& arguments) {

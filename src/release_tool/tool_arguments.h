@@ -23,6 +23,9 @@ struct CheckRequest {
     std::string manifest;
     std::optional<std::string> files_folder;
     bool strict = false;  // a warning fails the check
+    bool online = false;  // read the archives (and the manifest) from the release host
+    std::optional<std::string> manifest_address;  // where installers read the manifest
+    std::optional<std::string> ca_file;           // a private CA for the live check
 };
 
 // --help, -h or help: the usage of one command, or of the whole tool.

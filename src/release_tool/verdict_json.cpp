@@ -1,5 +1,7 @@
 #include "release_tool/verdict_json.h"
 
+#include "release_tool/online_check.h"
+
 namespace vantile {
 namespace {
 
@@ -35,6 +37,8 @@ JsonValue computer_document(const ComputerVerdict& computer) {
         {"unchecked", text_or_null(computer.unchecked)},
         {"warnings", JsonValue{std::move(warnings)}},
         {"lines", JsonValue{std::move(lines)}},
+        {"fetched",
+         computer.fetched ? download_document(*computer.fetched) : JsonValue{JsonNull{}}},
     }};
 }
 
@@ -53,6 +57,9 @@ JsonValue verdict_document(const ManifestVerdict& verdict) {
         {"summary", JsonValue{verdict.summary()}},
         {"warnings", JsonValue{std::move(warnings)}},
         {"computers", JsonValue{std::move(computers)}},
+        {"manifest_fetched", verdict.manifest_fetch ? download_document(*verdict.manifest_fetch)
+                                                    : JsonValue{JsonNull{}}},
+        {"host_serves_other_manifest", JsonValue{verdict.host_serves_other_manifest}},
     }};
 }
 

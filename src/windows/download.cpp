@@ -8,9 +8,9 @@
 #include <optional>
 
 #include "base/text.h"
-#include "base/version.h"
 #include "windows/error_text.h"
 #include "windows/file_access.h"
+#include "windows/portable/download_messages.h"
 #include "flow/file_messages.h"
 #include "windows/unique_handle.h"
 #include "windows/wide_text.h"
@@ -29,32 +29,7 @@ constexpr DWORD OPEN_URL_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_W
                                  INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
                                  INTERNET_FLAG_PRAGMA_NOCACHE;
 static_assert(TRANSFER_BUFFER_SIZE <= MAXDWORD);
-
-// The messages of a WinINet call that failed, or that was given up on with that error text.
-std::string download_failed_message(const std::string& address, const std::string& error) {
-    return fill_template("Could not download {}: {}", {address, error});
-}
-std::string download_stopped_message(const std::string& address, const std::string& error) {
-    return fill_template("The download of {} stopped: {}", {address, error});
-}
-std::string start_failed_message(const std::string& error) {
-    return fill_template("Could not start a download: {}", {error});
-}
-
-// A status other than 200, named as the answer of whoever gave it.
-std::string answer_message(const std::string& address, DWORD status, bool from_proxy) {
-    if (!from_proxy)
-        return fill_template("{} answered HTTP {}, not the file.",
-                             {address, std::to_string(status)});
-    if (status == HTTP_STATUS_PROXY_AUTH_REQ) {
-        return fill_template(
-            "The proxy server asks for a user name and password (HTTP 407) before it passes on "
-            "{}; Vantile's installer cannot sign in to a proxy.",
-            {address});
-    }
-    return fill_template("The proxy server answered HTTP {} instead of passing on {}.",
-                         {std::to_string(status), address});
-}
+static_assert(HTTP_STATUS_PROXY_SIGN_IN == HTTP_STATUS_PROXY_AUTH_REQ);
 
 // Through a proxy, its own answer to CONNECT (407 to sign in, 403 by policy, 503 when the host
 // is down) comes back as the request's status. Only an answer that came over TLS from the
@@ -183,7 +158,7 @@ std::string abandoned_fetch_message(const std::string& address, TransferStage st
 }  // namespace
 
 UniqueInternet open_internet_root() {
-    const std::wstring agent = to_wide(fill_template("Vantile-Install/{}", {PROGRAM_VERSION}));
+    const std::wstring agent = to_wide(installer_user_agent());
     UniqueInternet root(
         InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!root) return root;

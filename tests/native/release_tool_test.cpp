@@ -1172,6 +1172,9 @@ TEST_F(ReleaseToolTest, WrongArgumentsExitWithTwoAndTheUsage) {
         "                            (--base https://... | --local) [--out metadata.json] "
         "[--strict] [--json]\n"
         "       vantile-release check MANIFEST [--files FOLDER] [--strict] [--json]\n"
+        "       vantile-release check (https://.../metadata.json | MANIFEST --online\n"
+        "                             [--manifest-address URL]) [--ca-file FILE] [--strict] "
+        "[--json]\n"
         "       vantile-release help [make | check]\n"
         "       vantile-release --version\n";
     for (const Case& c : cases) {
@@ -1227,7 +1230,8 @@ TEST_F(ReleaseToolTest, VersionAndEachCommandsHelp) {
          "--files"},
         {{"check", "-h"},
          "Usage: vantile-release check MANIFEST [--files FOLDER] [--strict] [--json]",
-         "  --files FOLDER  the folder that holds the published archives under their file names",
+         "  --files FOLDER          the folder that holds the published archives under their "
+         "file names",
          "--x64"},
     };
     for (const Case& c : cases) {

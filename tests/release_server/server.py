@@ -552,6 +552,7 @@ class ReleaseServer:
         self._connects = []
         self._tls_failures = []
         self._redirect_targets = set()
+        self._routed_port = None
         self._stopping = threading.Event()
         self._servers = {}
         self._proxy = None
@@ -776,10 +777,17 @@ class ReleaseServer:
         with self._lock:
             self._connects.append(ConnectRecord(request_line, host, port, allowed))
 
+    def route_to(self, port):
+        """The proxy passes the release hosts on to this local port (another server under
+        test, such as nginx) instead of this server's own listener."""
+        self._routed_port = port
+
     def _route(self, host, port):
         """The local TLS port for a CONNECT target, or None to refuse it."""
         if port != 443 or host not in (self.storage_host.lower(), self.cdn_host.lower()):
             return None
+        if self._routed_port is not None:
+            return self._routed_port
         with self._lock:
             mode = self._tls_modes.get(host, "ok")
         return self._servers[mode].server_address[1]

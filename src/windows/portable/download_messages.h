@@ -1,0 +1,23 @@
+#pragma once
+// The installer's messages for a download that failed on the way: a call that failed, a body
+// that stopped, an answer other than 200 (named as the server's or the proxy's). Kept apart
+// from WinINet so that vantile-release, reading the same addresses another way, says the same.
+#include <cstdint>
+#include <string>
+
+namespace vantile {
+
+inline constexpr std::uint32_t HTTP_STATUS_PROXY_SIGN_IN = 407;
+
+// The User-Agent of every request the installer makes.
+std::string installer_user_agent();
+
+// `error` is the error text in WinINet's form ("… (Windows error 12002)").
+std::string download_failed_message(const std::string& address, const std::string& error);
+std::string download_stopped_message(const std::string& address, const std::string& error);
+std::string start_failed_message(const std::string& error);
+
+// A status other than 200, named as the answer of whoever gave it.
+std::string answer_message(const std::string& address, std::uint32_t status, bool from_proxy);
+
+}  // namespace vantile
