@@ -252,8 +252,8 @@ Result<TransferEnd> download_to_file(const DownloadSource& source, const std::st
         is_address(source)
             ? fetch_address(source_text(source), consumer, wait)
             : read_local_file(source_text(source), consumer, wait,
-                              [&source](const std::string& error) {
-                                  return unreadable_file_message(source_text(source), error);
+                              [path = source_text(source)](const std::string& error) {
+                                  return unreadable_file_message(path, error);
                               });
     // A failed write is the real reason even when the transfer only reports that it stopped.
     if (write_error) return fail(*write_error);

@@ -33,7 +33,9 @@ using UnreadableMessage = std::function<std::string(const std::string& os_error)
 // Hands a local file to the consumer in chunks. The file is opened and read on a transfer
 // thread, so a share that hangs is given up on like a stalled download: after the stall limit
 // with the time-out text, at once for a stop with the cancel text. `check_before_open`, when
-// given, runs first on that thread (it may block as well).
+// given, runs first on that thread (it may block as well). Both functions are copied to that
+// thread, which may run them after the caller gave up and left: they must hold copies of what
+// they use, never references to the caller's objects.
 Result<TransferEnd> read_local_file(const std::string& path, const ChunkConsumer& consumer,
                                     const TransferWait& wait, const UnreadableMessage& unreadable,
                                     const std::function<Status()>& check_before_open = {});
