@@ -17,8 +17,10 @@ inline constexpr std::size_t TRANSFER_BUFFER_SIZE = 65536;
 // the time-outs and decoding of compressed answers. Empty on failure (GetLastError tells why).
 UniqueInternet open_internet_root();
 // The request for an https address under that root: caches bypassed, no redirects, no cookies,
-// no UI. Empty on failure (GetLastError tells why).
-UniqueInternet open_internet_address(HINTERNET root, const std::string& address);
+// no UI. `context` is handed to the root's status callback, if any (none is made for 0). Empty
+// on failure (GetLastError tells why).
+UniqueInternet open_internet_address(HINTERNET root, const std::string& address,
+                                     DWORD_PTR context = 0);
 
 // Complete when the whole body reached the consumer, Stopped when the consumer asked to stop,
 // else the message. WinINet is called on a transfer thread, so the wait for each answer ends
