@@ -8,6 +8,8 @@ namespace vantile {
 
 inline constexpr const char* ARCHIVE_FILE_NAME = "vantile-desktop.zip";
 inline constexpr const char* UNPACK_FOLDER_NAME = "zip";
+// How an exception that ends a step begins its message: "<this>: <detail>." or "<this>.".
+inline constexpr const char* UNEXPECTED_STOP = "The installer stopped unexpectedly";
 
 // Runs one attempt through the five steps, removes its staging folder, writes the
 // report's lines to the log and returns the report. An exception that escapes a step (in

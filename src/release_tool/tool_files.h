@@ -18,6 +18,9 @@ namespace vantile {
 // True when the path names a regular file (links followed), as a manifest must.
 bool is_regular_file(const std::string& path);
 
+// True when anything is at the path (a link counts, even a dangling one).
+bool path_exists(const std::string& path);
+
 // True when the path names a folder (links followed).
 bool is_folder(const std::string& path);
 
@@ -34,9 +37,6 @@ bool is_folder(const std::string& path);
 // Writes the whole text to a temporary file beside `path`, then renames it over `path`, so
 // the target is either as it was or complete.
 [[nodiscard]] Status write_file_replacing(const std::string& path, std::string_view text);
-
-// True when both paths name one existing file, whatever their spelling.
-bool same_file(const std::string& a, const std::string& b);
 
 // The last component of a path.
 std::string file_name_of(const std::string& path);
