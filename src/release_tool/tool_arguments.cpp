@@ -2,6 +2,7 @@
 
 #include <map>
 #include <string_view>
+#include <utility>
 
 #include "base/text.h"
 
@@ -73,7 +74,7 @@ Result<ToolRequest> parse_make(const std::vector<std::string>& arguments) {
                                                   {"--base", true},
                                                   {"--local", false},
                                                   {"--out", true}});
-    if (!parsed) return fail(parsed.error());
+    if (!parsed) return std::move(parsed).failure();
     ParsedOptions& options = parsed.value();
     if (!options.positionals.empty())
         return fail(fill_template("make takes no argument {}.", {options.positionals.front()}));
@@ -99,7 +100,7 @@ Result<ToolRequest> parse_make(const std::vector<std::string>& arguments) {
 
 Result<ToolRequest> parse_check(const std::vector<std::string>& arguments) {
     Result<ParsedOptions> parsed = parse_options(arguments, 1, {{"--files", true}});
-    if (!parsed) return fail(parsed.error());
+    if (!parsed) return std::move(parsed).failure();
     ParsedOptions& options = parsed.value();
     if (options.positionals.size() != 1) return fail("check takes exactly one manifest.");
     return ToolRequest{CheckRequest{options.positionals.front(), take(options, "--files")},
