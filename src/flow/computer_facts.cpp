@@ -5,7 +5,7 @@
 namespace vantile {
 
 std::string_view platform_key(Architecture architecture) {
-    return architecture == Architecture::Arm64 ? "win32-arm64" : "win32-x64";
+    return architecture_facts(architecture).platform_key;
 }
 
 bool windows_build_supported(std::uint32_t build) {
@@ -31,8 +31,9 @@ std::string missing_tar_message(std::string_view tar_path) {
 }
 
 Architecture architecture_from_native_machine(std::uint16_t native_machine) {
-    constexpr std::uint16_t IMAGE_FILE_MACHINE_ARM64 = 0xAA64;
-    return native_machine == IMAGE_FILE_MACHINE_ARM64 ? Architecture::Arm64 : Architecture::X64;
+    for (const ArchitectureFacts& facts : ARCHITECTURES)
+        if (facts.native_machine == native_machine) return facts.architecture;
+    return ARCHITECTURES[0].architecture;
 }
 
 }  // namespace vantile

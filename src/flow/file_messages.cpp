@@ -14,9 +14,16 @@ std::string uncreatable_path_message(std::string_view path, std::string_view rea
     return fill_template("Could not create {}: {}", {path, reason});
 }
 
+std::string unwritable_file_message(std::string_view path, std::string_view reason) {
+    return fill_template("Could not write {}: {}", {path, reason});
+}
+
+std::string os_error_reason(std::string_view text, std::int64_t code) {
+    return fill_template("{} (os error {})", {text, std::to_string(code)});
+}
+
 std::string errno_text(int code) {
-    return fill_template("{} (os error {})",
-                         {std::generic_category().message(code), std::to_string(code)});
+    return os_error_reason(std::generic_category().message(code), code);
 }
 
 }  // namespace vantile

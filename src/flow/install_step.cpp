@@ -2,20 +2,13 @@
 
 namespace vantile {
 
+const InstallStepTexts& install_step_texts(InstallStep step) {
+    const auto row = static_cast<std::size_t>(step);
+    return row < std::size(INSTALL_STEPS) ? INSTALL_STEPS[row] : INSTALL_STEPS[0];
+}
+
 std::string_view display_name(InstallStep step) {
-    switch (step) {
-        case InstallStep::Checking:
-            return "Checking this computer";
-        case InstallStep::ReadingManifest:
-            return "Reading the release manifest";
-        case InstallStep::Downloading:
-            return "Downloading Vantile";
-        case InstallStep::Unpacking:
-            return "Unpacking Vantile";
-        case InstallStep::Installing:
-            return "Installing Vantile";
-    }
-    return "Checking this computer";
+    return install_step_texts(step).display_name;
 }
 
 }  // namespace vantile

@@ -3,7 +3,6 @@
 #include <array>
 #include <limits>
 #include <optional>
-#include <span>
 
 #include "base/text.h"
 #include "flow/json_reader.h"
@@ -122,13 +121,11 @@ std::optional<VersionNumbers> parse_version(std::string_view text) {
 }
 
 BuildChoice choose_build(const JsonValue& document, Architecture architecture) {
-    // An arm64 computer prefers its native build and falls back to a strictly newer x64 one.
-    static constexpr std::array<std::string_view, 1> x64_candidates{X64_ASSET_KEY};
-    static constexpr std::array<std::string_view, 2> arm64_candidates{ARM64_ASSET_KEY,
-                                                                      X64_ASSET_KEY};
-    const std::span<const std::string_view> candidates =
-        architecture == Architecture::Arm64 ? std::span<const std::string_view>(arm64_candidates)
-                                            : std::span<const std::string_view>(x64_candidates);
+    // A computer prefers its native build and falls back to a strictly newer one it also takes.
+    const ArchitectureFacts& facts = architecture_facts(architecture);
+    std::vector<std::string_view> candidates{facts.asset_key};
+    for (Architecture other : facts.also_takes)
+        candidates.push_back(architecture_facts(other).asset_key);
 
     BuildChoice choice;
     for (std::string_view key : candidates) {

@@ -15,8 +15,9 @@
 namespace vantile {
 
 // The asset keys of the two builds, as the manifest names them.
-inline constexpr std::string_view X64_ASSET_KEY = "desktop-windows-x64";
-inline constexpr std::string_view ARM64_ASSET_KEY = "desktop-windows-arm64";
+inline constexpr std::string_view X64_ASSET_KEY = architecture_facts(Architecture::X64).asset_key;
+inline constexpr std::string_view ARM64_ASSET_KEY =
+    architecture_facts(Architecture::Arm64).asset_key;
 
 // One build entry of the manifest, usable as it stands.
 struct BuildEntry {

@@ -29,7 +29,7 @@ std::string as_utf8(const fs::path& path) {
 
 // The same shape as the installer's reasons: "<text> (os error <code>)".
 std::string error_text(const std::error_code& error) {
-    return fill_template("{} (os error {})", {error.message(), std::to_string(error.value())});
+    return os_error_reason(error.message(), error.value());
 }
 
 // A name for a temporary file beside the target that no other run of the tool picks.
@@ -46,6 +46,11 @@ fs::path temporary_beside(const fs::path& target) {
 bool is_regular_file(const std::string& path) {
     std::error_code error;
     return fs::is_regular_file(fs::status(as_path(path), error));
+}
+
+bool path_exists(const std::string& path) {
+    std::error_code error;
+    return fs::symlink_status(as_path(path), error).type() != fs::file_type::not_found && !error;
 }
 
 bool is_folder(const std::string& path) {
@@ -131,7 +136,7 @@ Status write_file_replacing(const std::string& path, std::string_view text) {
     const auto could_not_write = [&](const std::string& reason) {
         std::error_code ignored;
         fs::remove(temporary, ignored);
-        return fail(fill_template("Could not write {}: {}", {path, reason}));
+        return fail(unwritable_file_message(path, reason));
     };
     errno = 0;
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);

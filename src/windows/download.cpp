@@ -114,11 +114,10 @@ Status write_whole(HANDLE file, const std::string& path, const char* data, std::
     while (size > 0) {
         DWORD written = 0;
         if (!WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr)) {
-            return fail(fill_template("Could not write {}: {}", {path, last_os_error_text()}));
+            return fail(unwritable_file_message(path, last_os_error_text()));
         }
         if (written == 0) {
-            return fail(
-                fill_template("Could not write {}: {}", {path, "failed to write whole buffer"}));
+            return fail(unwritable_file_message(path, "failed to write whole buffer"));
         }
         data += written;
         size -= written;

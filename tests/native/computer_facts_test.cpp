@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "flow/computer_facts.h"
 
 namespace vantile {
@@ -84,6 +86,18 @@ TEST(Architecture, OnlyAnArm64NativeMachineMeansArm64) {
 TEST(Architecture, PlatformKeys) {
     EXPECT_EQ(platform_key(Architecture::X64), "win32-x64");
     EXPECT_EQ(platform_key(Architecture::Arm64), "win32-arm64");
+}
+
+TEST(Architecture, EachRowNamesItsBuildAndWhatElseItTakes) {
+    const ArchitectureFacts& x64 = architecture_facts(Architecture::X64);
+    EXPECT_EQ(x64.name, "x64");
+    EXPECT_EQ(x64.asset_key, "desktop-windows-x64");
+    EXPECT_TRUE(x64.also_takes.empty());
+    const ArchitectureFacts& arm64 = architecture_facts(Architecture::Arm64);
+    EXPECT_EQ(arm64.name, "arm64");
+    EXPECT_EQ(arm64.asset_key, "desktop-windows-arm64");
+    EXPECT_EQ(std::vector<Architecture>(arm64.also_takes.begin(), arm64.also_takes.end()),
+              std::vector<Architecture>{Architecture::X64});
 }
 
 }  // namespace

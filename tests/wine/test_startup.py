@@ -1,9 +1,7 @@
 """Start-up of the real program under Wine: first line, arguments, override refusal,
 the single-instance lock and the log file's format."""
-import pathlib
 import re
 import shutil
-import tempfile
 import unittest
 
 import harness
@@ -17,11 +15,7 @@ SECOND_COPY = "Another Vantile installer is already running."
 UNREACHABLE = "https://unreachable.invalid/metadata.json"
 
 
-class StartupTest(unittest.TestCase):
-    def setUp(self):
-        harness.clear_log()
-        harness.remove_staging_folders()
-
+class StartupTest(harness.InstallerTestCase):
     def test_quiet_run_starts_the_log_with_the_version_line(self):
         code = harness.run_installer(["--quiet"])
         self.assertEqual(code, 1)  # no tar.exe in this prefix: the Checking step fails
@@ -137,9 +131,7 @@ class UnrestrictedDllSearchTest(ws.WindowTestCase):
     SHOWING_DLLS = ("uxtheme", "msimg32")
 
     def test_window_mode_shows_nothing_and_loads_nothing_from_beside_the_program(self):
-        harness.clear_log()
-        folder = pathlib.Path(tempfile.mkdtemp(prefix="old-loader-", dir=harness.DRIVE_C))
-        self.addCleanup(shutil.rmtree, folder, True)
+        folder = self.work_folder("old-loader-")
         exe = folder / "vantile-install-win7.exe"
         shutil.copyfile(harness.SUPPORT_DIR / "unrestricted_installer.exe", exe)
         for name in self.SHOWING_DLLS:

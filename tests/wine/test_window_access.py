@@ -15,7 +15,7 @@ import window_support as ws
 from window_support import ID_CANCEL, ID_TRY_AGAIN, STATUS_TEXTS
 
 ACCESSIBILITY_PROBE = harness.SUPPORT_DIR / "accessibility_probe.exe"
-DOUBLES = harness.SUPPORT_DIR / "doubles"
+DOUBLES = harness.DOUBLES
 UNREACHABLE = "https://unreachable.invalid/metadata.json"
 FAILED = "Vantile could not be installed."
 # What the log says of an attempt that failed for want of tar.exe.
@@ -28,8 +28,7 @@ class WindowAccessTest(ws.WindowTestCase):
     SESSION_NAME = "access"
 
     def setUp(self):
-        harness.clear_log()
-        harness.remove_staging_folders()
+        super().setUp()
         self.addCleanup(self.end_installers)
 
     def end_installers(self):

@@ -13,19 +13,7 @@ InstallStep step_from_message(std::uintptr_t value) {
 }
 
 std::string status_text(InstallStep step) {
-    switch (step) {
-        case InstallStep::Checking:
-            break;
-        case InstallStep::ReadingManifest:
-            return "Checking for the latest Vantile\u2026";
-        case InstallStep::Downloading:
-            return "Downloading Vantile\u2026";
-        case InstallStep::Unpacking:
-            return "Unpacking Vantile\u2026";
-        case InstallStep::Installing:
-            return "Installing Vantile\u2026";
-    }
-    return "Checking this computer\u2026";
+    return std::string(install_step_texts(step).status_text);
 }
 
 std::string result_headline(const InstallOutcome& outcome) {

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "base/text.h"
+#include "flow/file_messages.h"
 
 namespace vantile {
 namespace {
@@ -61,7 +62,7 @@ std::string os_error_form(std::int32_t code, std::int32_t lookup_code, std::u16s
         detail = fill_template("OS Error {} (FormatMessageW() returned invalid UTF-16)",
                                {std::to_string(lookup_code)});
     }
-    return fill_template("{} (os error {})", {detail, std::to_string(code)});
+    return os_error_reason(detail, code);
 }
 
 }  // namespace vantile
