@@ -38,6 +38,8 @@ class [[nodiscard]] Result {
         const std::string* message = std::get_if<1>(&state_);
         return message ? *message : no_error();
     }
+    // A failed result's failure, its message moved on: `return std::move(read).failure();`.
+    Failure failure() && { return Failure{std::get<1>(std::move(state_))}; }
 
   private:
     std::variant<T, std::string> state_;
@@ -52,6 +54,8 @@ class [[nodiscard]] Result<void> {
     bool ok() const noexcept { return !error_.has_value(); }
     explicit operator bool() const noexcept { return ok(); }
     const std::string& error() const noexcept { return error_ ? *error_ : no_error(); }
+    // A failed status's failure, its message moved on: `return std::move(checked).failure();`.
+    Failure failure() && { return Failure{std::move(error_).value()}; }
 
   private:
     std::optional<std::string> error_;

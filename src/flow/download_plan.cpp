@@ -1,14 +1,16 @@
 #include "flow/download_plan.h"
 
+#include <utility>
+
 #include "flow/trust_rules.h"
 
 namespace vantile {
 
 Result<DownloadPlan> plan_download(const BuildEntry& build, const ManifestSource& manifest_source) {
     Result<DownloadSource> source = resolve_download_source(build.url, manifest_source);
-    if (!source) return fail(source.error());
+    if (!source) return std::move(source).failure();
     if (Status digest_text = check_sha256_text(build.sha256, source.value()); !digest_text)
-        return fail(digest_text.error());
+        return std::move(digest_text).failure();
     return DownloadPlan{std::move(source.value()), build.size, build.sha256};
 }
 

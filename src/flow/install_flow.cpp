@@ -3,6 +3,7 @@
 #include <exception>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 #include "base/text.h"
@@ -202,7 +203,8 @@ class Attempt {
             // An overrun is judged by its size, never tried again.
             if (overrun) return FileDigest{*overrun, std::string()};
             if (!transferred) {
-                if (sink_.is_cancelled() || try_number >= limit) return fail(transferred.error());
+                if (sink_.is_cancelled() || try_number >= limit)
+                    return std::move(transferred).failure();
                 sink_.retrying(transferred.error(), try_number + 1, limit);
                 continue;
             }

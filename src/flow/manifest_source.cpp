@@ -1,5 +1,7 @@
 #include "flow/manifest_source.h"
 
+#include <utility>
+
 #include "base/text.h"
 
 namespace vantile {
@@ -53,7 +55,7 @@ Result<std::string> read_manifest_from_address(const std::string& address,
     // The mark wins even over a transfer that claims success after being told to stop,
     // so an address never yields more than the limit. The consumer stops for nothing else.
     if (too_large) return fail(manifest_too_large_message(address));
-    if (!fetched) return fail(fetched.error());
+    if (!fetched) return std::move(fetched).failure();
     return buffer;
 }
 

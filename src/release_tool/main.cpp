@@ -10,29 +10,27 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include "windows/unique_handle.h"
+
 namespace {
 
-// The verdicts name paths and addresses in UTF-8; the console gets its code page back after.
-class Utf8Console {
-  public:
-    Utf8Console() : previous_(GetConsoleOutputCP()) {
-        if (previous_ != 0) SetConsoleOutputCP(CP_UTF8);
-    }
-    Utf8Console(const Utf8Console&) = delete;
-    Utf8Console& operator=(const Utf8Console&) = delete;
-    ~Utf8Console() {
-        std::cout.flush();
-        if (previous_ != 0) SetConsoleOutputCP(previous_);
-    }
-
-  private:
-    UINT previous_;
-};
+// The verdicts name paths and addresses in UTF-8; the console gets its code page back after
+// (there is none to give back without a console).
+UINT switch_console_to_utf8() {
+    const UINT previous = GetConsoleOutputCP();
+    if (previous != 0) SetConsoleOutputCP(CP_UTF8);
+    return previous;
+}
+void restore_console(UINT previous) {
+    std::cout.flush();
+    SetConsoleOutputCP(previous);
+}
+using Utf8Console = vantile::UniqueResource<UINT, restore_console>;
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    const Utf8Console console;
+    const Utf8Console console(switch_console_to_utf8());
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) {
         std::optional<std::string> argument =

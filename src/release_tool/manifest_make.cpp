@@ -1,6 +1,7 @@
 #include "release_tool/manifest_make.h"
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "base/text.h"
@@ -118,7 +119,8 @@ std::string refusal(const ManifestVerdict& verdict) {
 }  // namespace
 
 Result<MadeManifest> make_manifest(const MakeRequest& request, ArchiveAccess access) {
-    if (Status version = check_version(request.version); !version) return fail(version.error());
+    if (Status version = check_version(request.version); !version)
+        return std::move(version).failure();
 
     const ManifestSource manifest_source = LocalFile{request.out};
     std::vector<Archive> archives{{X64_ASSET_KEY, request.x64_archive, {}, {}}};
@@ -129,10 +131,10 @@ Result<MadeManifest> make_manifest(const MakeRequest& request, ArchiveAccess acc
         Result<std::string> url =
             request.base ? published_address(*request.base, archive.path, manifest_source)
                          : local_name(archive.path, request.out);
-        if (!url) return fail(url.error());
+        if (!url) return std::move(url).failure();
         archive.url = url.value();
         Result<FileDigest> digest = measure_archive(archive.path);
-        if (!digest) return fail(digest.error());
+        if (!digest) return std::move(digest).failure();
         archive.digest = digest.value();
     }
     if (archives.size() == 2 && archives[0].url == archives[1].url)

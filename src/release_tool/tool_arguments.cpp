@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <map>
 #include <span>
+#include <string_view>
+#include <utility>
 
 #include "base/text.h"
 #include "release_tool/near_miss.h"
@@ -178,7 +180,7 @@ std::optional<std::string> take(ParsedOptions& parsed, std::string_view name) {
 
 Result<ToolRequest> parse_make(const std::vector<std::string>& arguments) {
     Result<ParsedOptions> parsed = parse_options(arguments, *find_command("make"));
-    if (!parsed) return fail(parsed.error());
+    if (!parsed) return std::move(parsed).failure();
     ParsedOptions& options = parsed.value();
     if (!options.positionals.empty())
         return fail(fill_template("make takes no argument {}.", {options.positionals.front()}));
@@ -205,7 +207,7 @@ Result<ToolRequest> parse_make(const std::vector<std::string>& arguments) {
 
 Result<ToolRequest> parse_check(const std::vector<std::string>& arguments) {
     Result<ParsedOptions> parsed = parse_options(arguments, *find_command("check"));
-    if (!parsed) return fail(parsed.error());
+    if (!parsed) return std::move(parsed).failure();
     ParsedOptions& options = parsed.value();
     if (options.positionals.size() != 1) return fail("check takes exactly one manifest.");
     CheckRequest check;

@@ -43,7 +43,6 @@ int run_installer_window(const ManifestSource& manifest_source, std::unique_ptr<
     }
     const HWND hwnd = window->hwnd;
 
-    bind_record(hwnd, window.get());
     start_attempt(*window);
     ShowWindow(hwnd, SW_SHOW);
     SetForegroundWindow(hwnd);
@@ -52,7 +51,6 @@ int run_installer_window(const ManifestSource& manifest_source, std::unique_ptr<
     SetFocus(window->cancel_button);
 
     const int exit_code = run_message_loop(*window);
-    if (IsWindow(hwnd)) bind_record(hwnd, nullptr);
     close_installer_window(std::move(window));
     return exit_code;
 }

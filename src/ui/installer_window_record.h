@@ -70,7 +70,8 @@ inline std::uint32_t layout_dpi(const InstallerWindow& window) {
 }
 
 // Binds the record to its main window (nullptr unbinds it): from then on the window procedure
-// works on it. The record outlives the binding.
+// works on it. The procedure binds the record passed to CreateWindowExW at WM_NCCREATE and
+// unbinds it at WM_NCDESTROY, so the record outlives the binding.
 void bind_record(HWND hwnd, InstallerWindow* window);
 // The record bound to the window, or nullptr.
 InstallerWindow* bound_record(HWND hwnd);

@@ -63,15 +63,13 @@ void start_attempt(InstallerWindow& window) {
         WorkerTask{window.manifest_source,
                    WindowSink(window.cancel_requested, window.log, window.hwnd, pause_milliseconds),
                    window.outcome_slot, window.operations, window.hwnd, window.log});
-    HANDLE thread = CreateThread(nullptr, 0, run_worker_task, task.get(), 0, nullptr);
-    const DWORD error = thread ? 0 : GetLastError();
-    // An earlier worker has already posted its report; its handle goes without waiting.
-    window.worker.reset(thread);
-    if (thread) {
+    // An earlier worker has already ended; its handle goes without waiting.
+    window.worker.reset(CreateThread(nullptr, 0, run_worker_task, task.get(), 0, nullptr));
+    if (window.worker) {
         task.release();  // the thread owns it now
         return;
     }
-    hand_off_unstarted_attempt(*window.log, *window.outcome_slot, window.hwnd, error);
+    hand_off_unstarted_attempt(*window.log, *window.outcome_slot, window.hwnd, GetLastError());
 }
 
 }  // namespace vantile

@@ -1,8 +1,5 @@
 #include "ui/status_announcement.h"
 
-#include <objbase.h>
-#include <oleacc.h>
-
 #include "windows/wide_text.h"
 
 namespace vantile {
@@ -21,16 +18,8 @@ constexpr DWORD LIVE_REGION_CHANGED = 0x8019;  // EVENT_OBJECT_LIVEREGIONCHANGED
 
 }  // namespace
 
-ComApartment::ComApartment() {
-    entered_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-}
-ComApartment::~ComApartment() {
-    if (entered_) CoUninitialize();
-}
-
-StatusAnnouncement::~StatusAnnouncement() {
-    if (services_) static_cast<IAccPropServices*>(services_)->Release();
-}
+ComApartment::ComApartment()
+    : entered_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
 
 void StatusAnnouncement::attach(HWND status_label, HWND progress_bar) {
     status_label_ = status_label;
@@ -41,7 +30,7 @@ void StatusAnnouncement::attach(HWND status_label, HWND progress_bar) {
                                 reinterpret_cast<void**>(&services))) ||
         !services)
         return;
-    services_ = services;
+    services_.reset(services);
     VARIANT polite{};
     polite.vt = VT_I4;
     polite.lVal = LIVE_SETTING_POLITE;

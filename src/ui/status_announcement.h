@@ -3,8 +3,12 @@
 // so Narrator and NVDA read each new status without taking the focus away, and the progress
 // bar is named after the label before it.
 #include <windows.h>
+#include <objbase.h>
+#include <oleacc.h>
 
 #include <string_view>
+
+#include "windows/unique_handle.h"
 
 namespace vantile {
 
@@ -12,21 +16,14 @@ namespace vantile {
 class ComApartment {
   public:
     ComApartment();
-    ~ComApartment();
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
 
   private:
-    bool entered_ = false;
+    static void leave(bool) { CoUninitialize(); }
+    UniqueResource<bool, leave> entered_;  // true while entered
 };
 
 class StatusAnnouncement {
   public:
-    StatusAnnouncement() = default;
-    ~StatusAnnouncement();
-    StatusAnnouncement(const StatusAnnouncement&) = delete;
-    StatusAnnouncement& operator=(const StatusAnnouncement&) = delete;
-
     // Marks the label as a polite live region. Where Windows has no accessibility annotation
     // service, the event alone still reaches the screen readers that listen for it.
     void attach(HWND status_label, HWND progress_bar);
@@ -37,7 +34,8 @@ class StatusAnnouncement {
   private:
     HWND status_label_ = nullptr;
     HWND progress_bar_ = nullptr;
-    void* services_ = nullptr;  // IAccPropServices, released with the record
+    static void release(IAccPropServices* services) { services->Release(); }
+    UniqueResource<IAccPropServices*, release> services_;  // released with the record
 };
 
 }  // namespace vantile

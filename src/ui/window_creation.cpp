@@ -175,13 +175,12 @@ std::unique_ptr<InstallerWindow> create_installer_window(const ManifestSource& m
     const std::uint32_t system_dpi = dpi_for_window(nullptr);
     const LayoutRect first = window_rect_for_dpi(
         system_dpi, layout_dpi(system_dpi, message_font_height(system_dpi)), work_area);
-    HWND hwnd = CreateWindowExW(0, WINDOW_CLASS_NAME, to_wide(INSTALLER_WINDOW_TITLE).c_str(),
-                                MAIN_WINDOW_STYLE, first.x, first.y, first.width, first.height,
-                                nullptr, nullptr, instance, nullptr);
-    if (!hwnd) return nullptr;
-
+    // The procedure binds the record at WM_NCCREATE and sets its hwnd.
     auto window = std::make_unique<InstallerWindow>();
-    window->hwnd = hwnd;
+    const HWND hwnd = CreateWindowExW(0, WINDOW_CLASS_NAME, to_wide(INSTALLER_WINDOW_TITLE).c_str(),
+                                      MAIN_WINDOW_STYLE, first.x, first.y, first.width,
+                                      first.height, nullptr, nullptr, instance, window.get());
+    if (!hwnd) return nullptr;
     // The window may have landed on a monitor with another DPI than the system's.
     window->dpi = dpi_for_window(hwnd);
     WindowFonts fonts = create_fonts(window->dpi);
@@ -211,6 +210,8 @@ std::unique_ptr<InstallerWindow> create_installer_window(const ManifestSource& m
 }
 
 void close_installer_window(std::unique_ptr<InstallerWindow> window) {
+    // A window that outlives its loop goes first, and its record with it.
+    if (IsWindow(window->hwnd)) DestroyWindow(window->hwnd);
     if (window->worker) WaitForSingleObject(window->worker.get(), INFINITE);
     window->body_font.reset();
     window->status_font.reset();

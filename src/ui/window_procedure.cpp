@@ -27,13 +27,6 @@ void set_progress(const InstallerWindow& window, WPARAM position) {
     SendMessageW(window.progress_bar, PBM_SETPOS, position, 0);
 }
 
-// A static control paints at once when its text changes, and the colour it asks for while
-// a handler runs comes from DefWindowProcW (the dialog face, not the window colour). The
-// window is therefore painted again once the handler has returned.
-void repaint_after_handler(const InstallerWindow& window) {
-    RedrawWindow(window.hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
-}
-
 bool can_take_focus(HWND control) {
     return control && IsWindowVisible(control) && IsWindowEnabled(control);
 }
@@ -50,6 +43,17 @@ int default_button_id(const InstallerWindow& window) {
     const HWND focus = GetFocus();
     if (focus == window.try_again_button && can_take_focus(focus)) return ID_TRY_AGAIN_BUTTON;
     return ID_CANCEL_BUTTON;
+}
+
+// The status label and the read-only details box take the window's colours instead of the
+// dialog face colour, text included, so a high-contrast scheme shows its own text colour on its
+// own background. Nothing is read from the record, so the answer is the same while a handler
+// runs (a static control asks as soon as a handler changes its text).
+LRESULT static_control_colours(WPARAM wparam) {
+    const HDC context = reinterpret_cast<HDC>(wparam);
+    SetTextColor(context, GetSysColor(COLOR_WINDOWTEXT));
+    SetBkColor(context, GetSysColor(COLOR_WINDOW));
+    return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
 }
 
 // Marks the record as in use for the length of one handler.
@@ -82,7 +86,6 @@ void apply_new_fonts(InstallerWindow& window, bool resize_window) {
     // The controls use the new fonts now, so the old ones can go.
     old_body.reset();
     old_status.reset();
-    repaint_after_handler(window);
 }
 
 LRESULT on_dpi_changed(InstallerWindow& window, WPARAM wparam, LPARAM lparam) {
@@ -192,15 +195,6 @@ std::optional<LRESULT> handle_message(InstallerWindow& window, UINT message, WPA
             return 0;
         case WM_COMMAND:
             return on_command(window, wparam);
-        case WM_CTLCOLORSTATIC: {
-            // The status label and the read-only details box take the window's colours
-            // instead of the dialog face colour, text included, so a high-contrast scheme
-            // shows its own text colour on its own background.
-            const HDC context = reinterpret_cast<HDC>(wparam);
-            SetTextColor(context, GetSysColor(COLOR_WINDOWTEXT));
-            SetBkColor(context, GetSysColor(COLOR_WINDOW));
-            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
-        }
         case WM_DPICHANGED:
             return on_dpi_changed(window, wparam, lparam);
         case WM_SETTINGCHANGE:
@@ -238,7 +232,6 @@ void show_step(InstallerWindow& window) {
     ShowWindow(window.try_again_button, SW_HIDE);
     // Cancel is the one control left to focus (none while it is greyed out).
     focus_control(window, window.cancel_button);
-    repaint_after_handler(window);
 }
 
 void show_result(InstallerWindow& window, const AttemptReport& report) {
@@ -251,10 +244,7 @@ void show_result(InstallerWindow& window, const AttemptReport& report) {
     EnableWindow(window.cancel_button, TRUE);
     set_text(window.try_again_button, "Try again");
     ShowWindow(window.try_again_button, failed ? SW_SHOW : SW_HIDE);
-    const HWND focus = failed ? window.try_again_button : window.cancel_button;
-    SetFocus(focus);
-    window.focus = focus;
-    repaint_after_handler(window);
+    focus_control(window, failed ? window.try_again_button : window.cancel_button);
 }
 
 void cancel_or_close(InstallerWindow& window) {
@@ -298,6 +288,19 @@ int run_message_loop(InstallerWindow& window) {
 }
 
 LRESULT CALLBACK installer_window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_CTLCOLORSTATIC) return static_control_colours(wparam);
+    // The window's whole life: bound to the record it was created with, unbound at its end.
+    if (message == WM_NCCREATE) {
+        auto* record = static_cast<InstallerWindow*>(
+            reinterpret_cast<const CREATESTRUCTW*>(lparam)->lpCreateParams);
+        if (record) record->hwnd = hwnd;
+        bind_record(hwnd, record);
+        return DefWindowProcW(hwnd, message, wparam, lparam);
+    }
+    if (message == WM_NCDESTROY) {
+        bind_record(hwnd, nullptr);
+        return DefWindowProcW(hwnd, message, wparam, lparam);
+    }
     InstallerWindow* window = bound_record(hwnd);
     // Handled even while a handler runs: DestroyWindow is called from inside them.
     if (message == WM_DESTROY) {

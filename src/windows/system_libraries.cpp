@@ -1,5 +1,7 @@
 #include "windows/system_libraries.h"
 
+#include <utility>
+
 #include <delayimp.h>
 
 #include "base/text.h"
@@ -107,7 +109,7 @@ Result<HMODULE> load_from_system32(const DelayLoadedLibrary& library) {
 Status bind_system_libraries() {
     for (const ImgDelayDescr* descriptor : DESCRIPTORS) {
         Result<HMODULE> module = load_from_system32(library_of(*descriptor));
-        if (!module) return fail(module.error());
+        if (!module) return std::move(module).failure();
         // The helper's own slot for this DLL: once set, it binds from this module and
         // never searches for the DLL itself.
         InterlockedExchangePointer(in_image<PVOID>(descriptor->rvaHmod), module.value());

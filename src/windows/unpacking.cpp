@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <utility>
 
 #include "base/text.h"
 #include "windows/child_process.h"
@@ -28,7 +29,7 @@ Status unpack_archive(const std::string& tar_path, const std::string& archive_pa
         run_child_to_end(tar_path, child_command_line(tar_path, {"-xf", moved_name}), unpack_folder,
                          CREATE_NO_WINDOW, "Could not run {}: {}");
     delete_quietly(moved_path);
-    if (!exit_code) return fail(exit_code.error());
+    if (!exit_code) return std::move(exit_code).failure();
     if (exit_code.value() != 0) {
         return fail(unpack_failed_message(archive_path, exit_code.value()));
     }

@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,7 @@ class FakeComputer final : public InstallOperations {
     std::uint64_t last_download_total = 0;
     std::string throwing_operation;  // this operation runs out of memory
     std::string throwing_unknown;    // this operation throws what is no std::exception
+    std::string throwing_long_text;  // this operation throws a 300-character what()
     // Memory runs short once this operation has made its result, so the next allocation fails,
     // and it stays short until the staging removal begins (or for good).
     std::string short_after;
@@ -138,6 +140,7 @@ class FakeComputer final : public InstallOperations {
         calls.push_back(detail.empty() ? operation : operation + " " + detail);
         if (throwing_operation == operation) throw std::bad_alloc();
         if (throwing_unknown == operation) throw 42;
+        if (throwing_long_text == operation) throw std::runtime_error(std::string(300, 'x'));
         return Returning(short_after == operation);
     }
 
@@ -690,6 +693,16 @@ TEST_F(InstallFlowTest, MemoryThatStaysShortStillEndsInAFailureOfTheStep) {
             }
         }
     }
+}
+
+TEST_F(InstallFlowTest, AnExceptionsLongTextIsCutToTheRoomKeptForTheMessage) {
+    computer.throwing_long_text = "download_to_file";
+    AttemptReport report = run();
+    ASSERT_TRUE(std::holds_alternative<Failed>(report.outcome));
+    const std::string& message = std::get<Failed>(report.outcome).message;
+    // 36 characters before the text, 219 of it, the full stop: 256 in all.
+    EXPECT_EQ(message, "The installer stopped unexpectedly: " + std::string(219, 'x') + ".");
+    EXPECT_EQ(message.size(), 256u);
 }
 
 TEST_F(InstallFlowTest, AnExceptionWhileRemovingStagingLeavesItNamedAndKeepsTheOutcome) {

@@ -22,6 +22,21 @@ TEST(Result, CarriesAValueOrTheWholeMessage) {
     EXPECT_EQ(refused.error(), "refused");
 }
 
+TEST(Result, PassingAFailureOnMovesItsMessage) {
+    const std::string message(200, 'm');  // longer than a string's inline buffer
+    Result<int> read = fail(message);
+    const char* text = read.error().data();
+    Status passed_on = std::move(read).failure();
+    EXPECT_EQ(passed_on.error(), message);
+    EXPECT_EQ(passed_on.error().data(), text);  // the same buffer, not a copy
+
+    Status checked = fail(message);
+    text = checked.error().data();
+    Result<std::string> again = std::move(checked).failure();
+    EXPECT_EQ(again.error(), message);
+    EXPECT_EQ(again.error().data(), text);
+}
+
 TEST(Result, BothKindsAnswerAnEmptyMessageWhenThereIsNoError) {
     const Result<std::string> value = std::string("text");
     const Status done;

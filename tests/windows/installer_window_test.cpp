@@ -86,11 +86,9 @@ class InstallerWindowTest : public ::testing::Test {
     void SetUp() override {
         window_ = open_window("C:\\nowhere\\manifest.json");
         if (!window_) GTEST_SKIP() << "no window can be created here (no display)";
-        bind_record(window_->hwnd, window_.get());
     }
     void TearDown() override {
         if (!window_) return;
-        if (IsWindow(window_->hwnd)) bind_record(window_->hwnd, nullptr);
         if (IsWindow(window_->hwnd)) DestroyWindow(window_->hwnd);
         quit_code();  // leave no WM_QUIT behind for the next test
         close_installer_window(std::move(window_));
@@ -102,14 +100,14 @@ class InstallerWindowTest : public ::testing::Test {
             operations_);
     }
 
-    // Closes the window under test and opens a fresh one for the next round; with
-    // `as_record`, the window procedure works on its record again.
+    // Closes the window under test and opens a fresh one for the next round; without
+    // `as_record`, its record is taken off it, as before WM_NCCREATE and after WM_NCDESTROY.
     void reopen_window(bool as_record = true) {
-        if (IsWindow(window_->hwnd)) bind_record(window_->hwnd, nullptr);
         close_installer_window(std::move(window_));
+        quit_code();  // the closed window's WM_QUIT, if it had not ended yet
         window_ = open_window("C:\\m.json");
         ASSERT_TRUE(window_);
-        if (as_record) bind_record(window_->hwnd, window_.get());
+        if (!as_record) bind_record(window_->hwnd, nullptr);
     }
 
     LRESULT send(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {

@@ -1,9 +1,7 @@
 """Start-up of the real program under Wine: first line, arguments, override refusal,
 the single-instance lock and the log file's format."""
-import pathlib
 import re
 import shutil
-import tempfile
 import unittest
 
 import harness
@@ -133,9 +131,7 @@ class UnrestrictedDllSearchTest(ws.WindowTestCase):
     SHOWING_DLLS = ("uxtheme", "msimg32")
 
     def test_window_mode_shows_nothing_and_loads_nothing_from_beside_the_program(self):
-        harness.clear_log()
-        folder = pathlib.Path(tempfile.mkdtemp(prefix="old-loader-", dir=harness.DRIVE_C))
-        self.addCleanup(shutil.rmtree, folder, True)
+        folder = self.work_folder("old-loader-")
         exe = folder / "vantile-install-win7.exe"
         shutil.copyfile(harness.SUPPORT_DIR / "unrestricted_installer.exe", exe)
         for name in self.SHOWING_DLLS:
