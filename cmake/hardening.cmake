@@ -16,7 +16,11 @@
 # those names stand in for the system import libraries
 # everywhere in this build: the imports then go into the delay-import table, and the DLL is
 # loaded on first use (or by bind_system_libraries) with the search already restricted.
+# The one list of them: a new system DLL is one more name here. The code and the C++ tests
+# read it through the compile definition below, the Python tests through CTest's environment
+# (VANTILE_DELAY_LOADED_DLLS, the DLLs' file names).
 set(VANTILE_DELAY_LOADED_LIBRARIES wininet bcrypt comctl32 ole32)
+set(VANTILE_DELAY_LOADED_DLLS "")
 find_program(VANTILE_DLLTOOL x86_64-w64-mingw32-dlltool REQUIRED)
 find_program(VANTILE_NM x86_64-w64-mingw32-nm REQUIRED)
 set(delay_folder ${CMAKE_BINARY_DIR}/delay-import)
@@ -34,6 +38,7 @@ foreach(library ${VANTILE_DELAY_LOADED_LIBRARIES})
   list(REMOVE_DUPLICATES imports)
   list(SORT imports)
   string(TOLOWER "${dll_name}" dll_name)
+  list(APPEND VANTILE_DELAY_LOADED_DLLS ${dll_name})
   list(JOIN imports "\n" export_lines)
   file(WRITE ${delay_folder}/${library}.def "LIBRARY ${dll_name}\nEXPORTS\n${export_lines}\n")
   # A fixed temporary prefix: dlltool's default one holds its process id.
@@ -47,6 +52,8 @@ foreach(library ${VANTILE_DELAY_LOADED_LIBRARIES})
 endforeach()
 # bind_system_libraries finds each library's import descriptor through this list.
 add_compile_definitions("VANTILE_DELAY_LOADED_LIBRARIES=${delay_loaded_list}")
+# Spaces between the names: CTest's environment list is separated by semicolons.
+list(JOIN VANTILE_DELAY_LOADED_DLLS " " VANTILE_DELAY_LOADED_DLLS)
 
 # -- Hardening -------------------------------------------------------------------------------
 # On the link line, -fstack-protector-strong makes the driver add libssp, linked statically like

@@ -7,7 +7,7 @@ add_link_options(-static -static-libgcc -static-libstdc++ -municode)
 # The Win32 library: windows/ and ui/ outside their portable/ folders.
 file(GLOB WINDOWS_SOURCES CONFIGURE_DEPENDS src/windows/*.cpp src/ui/*.cpp)
 add_library(vantile_windows STATIC ${WINDOWS_SOURCES})
-target_link_libraries(vantile_windows PUBLIC vantile_core wininet bcrypt comctl32 ole32 ntdll)
+target_link_libraries(vantile_windows PUBLIC vantile_core ${VANTILE_DELAY_LOADED_LIBRARIES} ntdll)
 
 # The shell wires the layers together into the program.
 file(GLOB SHELL_SOURCES CONFIGURE_DEPENDS src/shell/*.cpp)

@@ -16,11 +16,15 @@ add_subdirectory(tests/support)
 # The planted DLL and the hardening probe that the tests of the release build's protections use.
 add_subdirectory(tests/support/release)
 
+# What the Python tests read of this build: its folders, its version and its delay-loaded DLLs.
+set(VANTILE_TEST_ENVIRONMENT
+  "VANTILE_BUILD_DIR=${CMAKE_BINARY_DIR};VANTILE_SOURCE_DIR=${CMAKE_SOURCE_DIR};VANTILE_VERSION=${PROJECT_VERSION};VANTILE_DELAY_LOADED_DLLS=${VANTILE_DELAY_LOADED_DLLS}")
+
 # Every download benchmark once on tiny sizes (no time asserted), so none of them rots unseen.
 add_test(NAME bench-smoke
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/bench/bench_smoke.py)
 set_tests_properties(bench-smoke PROPERTIES LABELS "wine;bench" TIMEOUT 1800
-  ENVIRONMENT "VANTILE_BUILD_DIR=${CMAKE_BINARY_DIR};VANTILE_SOURCE_DIR=${CMAKE_SOURCE_DIR};VANTILE_VERSION=${PROJECT_VERSION}")
+  ENVIRONMENT "${VANTILE_TEST_ENVIRONMENT}")
 
 # End-to-end tests: the real program under Wine, driven from Python.
 file(GLOB WINE_TESTS CONFIGURE_DEPENDS tests/wine/test_*.py)
@@ -36,7 +40,7 @@ foreach(script ${WINE_TESTS})
   set_tests_properties(wine/${name} PROPERTIES
     LABELS "${labels}"
     TIMEOUT 1200
-    ENVIRONMENT "VANTILE_BUILD_DIR=${CMAKE_BINARY_DIR};VANTILE_SOURCE_DIR=${CMAKE_SOURCE_DIR};VANTILE_VERSION=${PROJECT_VERSION}")
+    ENVIRONMENT "${VANTILE_TEST_ENVIRONMENT}")
 endforeach()
 
 # Checks of the built program itself, outside Wine.

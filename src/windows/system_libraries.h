@@ -1,7 +1,8 @@
 #pragma once
-// The system DLLs outside KnownDLLs (wininet, bcrypt, comctl32) are imported through the
-// program's delay-import table, so Windows does not load them, from whatever folder it
-// searches first, before the program starts. They are loaded here instead, from System32.
+// Every system DLL beyond the few the loader binds (the build's list,
+// VANTILE_DELAY_LOADED_LIBRARIES in cmake/hardening.cmake) is imported through the program's
+// delay-import table, so Windows does not load it, from whatever folder it searches first,
+// before the program starts. They are loaded here instead, from System32.
 #include <windows.h>
 
 #include <cstdint>

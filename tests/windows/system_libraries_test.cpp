@@ -18,6 +18,15 @@ bool has(const std::vector<std::string>& names, const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
+// The build's list of delay-loaded libraries (cmake/hardening.cmake), as DLL names.
+std::vector<std::string> listed_dlls() {
+    return {
+#define DELAY_LOADED(library) #library ".dll",
+        VANTILE_DELAY_LOADED_LIBRARIES
+#undef DELAY_LOADED
+    };
+}
+
 std::filesystem::path own_folder() {
     wchar_t path[MAX_PATH];
     GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -29,14 +38,24 @@ TEST(SystemLibraries, TheDelayImportTableNamesTheSystemDllsAndTheirFunctions) {
     const std::vector<DelayLoadedLibrary> libraries = delay_loaded_libraries();
     std::vector<std::string> names;
     for (const DelayLoadedLibrary& library : libraries) names.push_back(library.name);
-    EXPECT_EQ(names,
-              (std::vector<std::string>{"wininet.dll", "bcrypt.dll", "comctl32.dll", "ole32.dll"}));
-    ASSERT_EQ(libraries.size(), 4u);
-    EXPECT_TRUE(has(libraries[0].functions, "InternetOpenW"));
-    EXPECT_TRUE(has(libraries[0].functions, "InternetReadFile"));
-    EXPECT_TRUE(has(libraries[1].functions, "BCryptOpenAlgorithmProvider"));
-    EXPECT_TRUE(has(libraries[2].functions, "InitCommonControlsEx"));
-    EXPECT_TRUE(has(libraries[3].functions, "CoCreateInstance"));
+    // Each descriptor names the DLL that its library of the list stands for, in link order.
+    EXPECT_EQ(names, listed_dlls());
+    const struct {
+        const char* dll;
+        const char* function;
+    } uses[] = {{"wininet.dll", "InternetOpenW"},
+                {"wininet.dll", "InternetReadFile"},
+                {"bcrypt.dll", "BCryptOpenAlgorithmProvider"},
+                {"comctl32.dll", "InitCommonControlsEx"},
+                {"ole32.dll", "CoCreateInstance"}};
+    for (const auto& use : uses) {
+        SCOPED_TRACE(std::string(use.dll) + " " + use.function);
+        const auto library =
+            std::find_if(libraries.begin(), libraries.end(),
+                         [&](const DelayLoadedLibrary& each) { return each.name == use.dll; });
+        ASSERT_NE(library, libraries.end());
+        EXPECT_TRUE(has(library->functions, use.function));
+    }
 }
 
 TEST(SystemLibraries, LoadingFromSystem32ChecksTheDllAndEachFunction) {
@@ -86,9 +105,9 @@ TEST(SystemLibraries, ADllBesideTheProgramIsNotLoaded) {
 
 TEST(SystemLibraries, BindingHandsEachModuleToTheDelayLoadHelper) {
     ASSERT_TRUE(bind_system_libraries());
-    for (const char* name : {"wininet.dll", "bcrypt.dll", "comctl32.dll"}) {
+    for (const std::string& name : listed_dlls()) {
         SCOPED_TRACE(name);
-        EXPECT_NE(GetModuleHandleA(name), nullptr);
+        EXPECT_NE(GetModuleHandleA(name.c_str()), nullptr);
     }
     // A delay-imported call now runs through the bound module.
     HINTERNET session =

@@ -196,6 +196,13 @@ class RegistryValues:
         for (key, name), (kind, data) in self.values.items():
             self.saved[(key, name)] = reg_value(self.env, key, name)
             reg(self.env, "add", key, "/v", name, "/t", kind, "/d", data, "/f")
+            # `reg` says nothing when it fails: a program started now must find the value, or
+            # the test would check the prefix's own setting and blame the program.
+            written = reg_value(self.env, key, name)
+            if written != (kind, data):
+                self.__exit__()
+                raise AssertionError("%s\\%s is %r after setting it to %r" % (
+                    key, name, written, (kind, data)))
         return self
 
     def __exit__(self, *exc):
