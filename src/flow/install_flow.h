@@ -3,11 +3,9 @@
 #include "flow/outcome_report.h"
 #include "flow/progress_sink.h"
 #include "flow/sources.h"
+#include "flow/staged_archive.h"
 
 namespace vantile {
-
-inline constexpr const char* ARCHIVE_FILE_NAME = "vantile-desktop.zip";
-inline constexpr const char* UNPACK_FOLDER_NAME = "zip";
 
 // Runs one attempt through the five steps, removes its staging folder, writes the
 // report's lines to the log and returns the report. An exception that escapes a step (in
