@@ -11,8 +11,9 @@
 # password leaves the environment at once and reaches osslsigncode through one pipe, never on
 # a command line nor in any command's environment. The RFC 3161 time-stamp server is optional;
 # with it, the signature stays valid after the certificate expires. Without an output name the
-# file is signed in place; either way the result is written beside the output and renamed over
-# it only when complete, so a full disk never leaves a truncated program. Prints the signed
+# file is signed in place; an output that is a link stays one, and the program it leads to is
+# signed. Either way the result is written beside the output and renamed over it only when
+# complete, so a full disk never leaves a truncated program. Prints the signed
 # file's SHA-256.
 set -euo pipefail
 # Kept in a shell variable only: no command started from here sees it in its environment.
@@ -30,7 +31,15 @@ fail() {
 [ $# -ge 1 ] && [ $# -le 2 ] || fail "usage: scripts/sign.sh PROGRAM.exe [SIGNED.exe]"
 input="$1"
 output="${2:-$1}"
+# A folder is refused before any work, whichever side it is on.
+[ ! -d "$input" ] || fail "$input is a folder, not a program"
+[ ! -d "$output" ] || fail "$output is a folder, not a file to write the signed program to"
 [ -f "$input" ] || fail "$input does not exist"
+# A link is kept: the program it leads to is the one signed.
+if [ -L "$output" ]; then
+  output="$(realpath -- "$output")" || fail "${2:-$1} is a link that leads nowhere"
+  [ ! -d "$output" ] || fail "${2:-$1} is a folder, not a file to write the signed program to"
+fi
 command -v osslsigncode >/dev/null || fail "osslsigncode is not installed (scripts/setup.sh installs it)"
 
 pkcs12="${VANTILE_SIGN_PKCS12:-}"

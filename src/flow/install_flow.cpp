@@ -31,8 +31,7 @@ class StopMessage {
         // memory either.
         constexpr std::string_view NO_ROOM = "Out of memory.";
         if (text_.capacity() < CAPACITY) return std::string(NO_ROOM);
-        constexpr std::string_view PREFIX = "The installer stopped unexpectedly";
-        text_.assign(PREFIX);
+        text_.assign(UNEXPECTED_STOP);
         if (detail) {
             text_.append(": ");
             std::string_view shown(detail);

@@ -7,6 +7,9 @@
 
 namespace vantile {
 
+// How an exception that ends a step begins its message: "<this>: <detail>." or "<this>.".
+inline constexpr const char* UNEXPECTED_STOP = "The installer stopped unexpectedly";
+
 // Runs one attempt through the five steps, removes its staging folder, writes the
 // report's lines to the log and returns the report. An exception that escapes a step (in
 // practice running out of memory) ends the attempt as a failure of that step; none escapes.

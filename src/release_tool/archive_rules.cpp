@@ -5,6 +5,7 @@
 #include "base/text.h"
 #include "flow/unpack_messages.h"
 #include "flow/windows_paths.h"
+#include "release_tool/terminal_text.h"
 
 namespace vantile {
 namespace {
@@ -55,47 +56,60 @@ std::optional<std::string> refusal(const ArchiveEntry& entry) {
 
 }  // namespace
 
-UnpackVerdict judge_archive(std::string_view archive, const ArchiveListing& listing) {
+void ArchiveJudge::add(const ArchiveEntry& entry) {
+    // A name that is not UTF-8 is shown byte by byte, so the verdict stays valid text.
+    if (std::optional<std::string> why = refusal(entry)) {
+        if (refusals_.size() < REFUSALS_NAMED)
+            refusals_.push_back(
+                fill_template("tar.exe refuses {}: {}", {escape_invalid_utf8(entry.name), *why}));
+        else
+            ++unnamed_refusals_;
+    }
+    const std::vector<std::string_view> parts = components(entry.name);
+    if (parts.empty() || !is_app_executable_name(parts.back())) {
+        if (!parts.empty() && is_app_executable_name(parts.front())) app_folder_ = true;
+        return;
+    }
+    if (parts.size() > 1) {
+        if (!deeper_) deeper_ = escape_invalid_utf8(entry.name);
+        if (is_app_executable_name(parts.front())) app_folder_ = true;
+    } else if (entry.kind == EntryKind::Folder) {
+        app_folder_ = true;
+    } else {
+        app_file_ = true;
+    }
+}
+
+UnpackVerdict ArchiveJudge::finish(std::string_view archive,
+                                   const std::optional<std::string>& damage) const {
     UnpackVerdict verdict;
-    for (const ArchiveEntry& entry : listing.entries)
-        if (std::optional<std::string> why = refusal(entry))
-            verdict.reasons.push_back(fill_template("tar.exe refuses {}: {}", {entry.name, *why}));
-    if (listing.damage)
+    verdict.reasons = refusals_;
+    if (unnamed_refusals_ > 0)
         verdict.reasons.push_back(
-            fill_template("tar.exe cannot read the archive: {}", {*listing.damage}));
+            fill_template("tar.exe refuses {} more entries", {std::to_string(unnamed_refusals_)}));
+    if (damage)
+        verdict.reasons.push_back(
+            fill_template("tar.exe cannot read the archive: {}", {escape_invalid_utf8(*damage)}));
     if (!verdict.reasons.empty()) {
         verdict.failure = unpack_failed_message(archive, TAR_FAILURE_EXIT_CODE);
         return verdict;
     }
-
-    bool app_file = false;
-    bool app_folder = false;
-    std::optional<std::string> deeper;
-    for (const ArchiveEntry& entry : listing.entries) {
-        const std::vector<std::string_view> parts = components(entry.name);
-        if (parts.empty() || !is_app_executable_name(parts.back())) {
-            if (!parts.empty() && is_app_executable_name(parts.front())) app_folder = true;
-            continue;
-        }
-        if (parts.size() > 1) {
-            if (!deeper) deeper = entry.name;
-            if (is_app_executable_name(parts.front())) app_folder = true;
-        } else if (entry.kind == EntryKind::Folder) {
-            app_folder = true;
-        } else {
-            app_file = true;
-        }
-    }
-    if (app_file && !app_folder) return verdict;
+    if (app_file_ && !app_folder_) return verdict;
     verdict.failure = std::string(NO_APP_EXECUTABLE_MESSAGE);
-    if (app_folder)
+    if (app_folder_)
         verdict.reasons.push_back("Vantile.exe at the top of the archive is a folder");
-    else if (deeper)
+    else if (deeper_)
         verdict.reasons.push_back(
-            fill_template("the archive holds {}, but only its top is looked at", {*deeper}));
+            fill_template("the archive holds {}, but only its top is looked at", {*deeper_}));
     else
         verdict.reasons.push_back("the archive holds no Vantile.exe at all");
     return verdict;
+}
+
+UnpackVerdict judge_archive(std::string_view archive, const ArchiveListing& listing) {
+    ArchiveJudge judge;
+    for (const ArchiveEntry& entry : listing.entries) judge.add(entry);
+    return judge.finish(archive, listing.damage);
 }
 
 }  // namespace vantile

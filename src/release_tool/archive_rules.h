@@ -29,6 +29,27 @@ struct UnpackVerdict {
     std::vector<std::string> reasons;    // why, for the publisher
 };
 
+// Refusals named one by one; the rest are counted, so that an archive of millions of
+// refused entries costs no more memory than one of a few.
+inline constexpr std::size_t REFUSALS_NAMED = 20;
+
+// Judges an archive entry by entry as a reader streams them, keeping only what the verdict
+// needs: memory stays bounded however many entries the archive holds.
+class ArchiveJudge {
+  public:
+    void add(const ArchiveEntry& entry);
+    // `archive` is the path the messages name; `damage` the reader's reason when it could not
+    // read the archive to its end.
+    UnpackVerdict finish(std::string_view archive, const std::optional<std::string>& damage) const;
+
+  private:
+    std::vector<std::string> refusals_;
+    std::size_t unnamed_refusals_ = 0;
+    bool app_file_ = false;
+    bool app_folder_ = false;
+    std::optional<std::string> deeper_;  // the first Vantile.exe below the top
+};
+
 // `archive` is the path the messages name.
 UnpackVerdict judge_archive(std::string_view archive, const ArchiveListing& listing);
 

@@ -35,33 +35,25 @@ std::string reader_error(archive* reader, const char* fallback) {
 }
 
 // Reads every entry's data to its end, as unpacking does, so damaged or unsupported data
-// shows as well as a damaged directory.
-ArchiveListing list_archive(const std::string& path) {
-    ArchiveListing listing;
+// shows as well as a damaged directory; each entry is judged as it is read and not kept.
+// Nothing when the archive was read to its end, or the reader's reason.
+std::optional<std::string> read_archive(const std::string& path, ArchiveJudge& judge) {
     std::unique_ptr<archive, ArchiveFree> reader(archive_read_new());
-    if (!reader) {
-        listing.damage = "libarchive could not start";
-        return listing;
-    }
+    if (!reader) return "libarchive could not start";
     archive_read_support_filter_all(reader.get());
     archive_read_support_format_all(reader.get());
-    if (archive_read_open_filename(reader.get(), path.c_str(), 65536) != ARCHIVE_OK) {
-        listing.damage = reader_error(reader.get(), "it is not an archive");
-        return listing;
-    }
+    if (archive_read_open_filename(reader.get(), path.c_str(), 65536) != ARCHIVE_OK)
+        return reader_error(reader.get(), "it is not an archive");
     for (;;) {
         archive_entry* entry = nullptr;
         const int header = archive_read_next_header(reader.get(), &entry);
-        if (header == ARCHIVE_EOF) break;
-        if (header < ARCHIVE_WARN) {
-            listing.damage = reader_error(reader.get(), "a damaged entry");
-            return listing;
-        }
+        if (header == ARCHIVE_EOF) return std::nullopt;
+        if (header < ARCHIVE_WARN) return reader_error(reader.get(), "a damaged entry");
         const char* utf8 = archive_entry_pathname_utf8(entry);
         const char* name = utf8 ? utf8 : archive_entry_pathname(entry);
-        listing.entries.push_back(
-            {name ? name : "", kind_of(entry), archive_entry_is_encrypted(entry) != 0});
-        if (listing.entries.back().encrypted) continue;
+        const bool encrypted = archive_entry_is_encrypted(entry) != 0;
+        judge.add({name ? name : "", kind_of(entry), encrypted});
+        if (encrypted) continue;
         const void* block = nullptr;
         size_t size = 0;
         la_int64_t offset = 0;
@@ -69,12 +61,8 @@ ArchiveListing list_archive(const std::string& path) {
         while ((data = archive_read_data_block(reader.get(), &block, &size, &offset)) ==
                ARCHIVE_OK) {
         }
-        if (data != ARCHIVE_EOF) {
-            listing.damage = reader_error(reader.get(), "damaged data");
-            return listing;
-        }
+        if (data != ARCHIVE_EOF) return reader_error(reader.get(), "damaged data");
     }
-    return listing;
 }
 
 }  // namespace
@@ -88,7 +76,9 @@ std::optional<std::string> host_path(std::string_view installer_path) {
 }
 
 UnpackVerdict judge_unpacking(const std::string& path, std::string_view named) {
-    return judge_archive(named, list_archive(path));
+    ArchiveJudge judge;
+    const std::optional<std::string> damage = read_archive(path, judge);
+    return judge.finish(named, damage);
 }
 
 }  // namespace vantile

@@ -1,6 +1,7 @@
 #include "release_tool/manifest_check.h"
 
 #include <compare>
+#include <deque>
 
 #include "base/text.h"
 #include "flow/windows_paths.h"
@@ -102,12 +103,43 @@ std::string_view file_name_of_address(std::string_view url) {
     return url.substr(url.rfind('/') + 1);
 }
 
+// An archive as read once: both computers often choose the same one, and it is read once.
+struct ReadArchive {
+    std::string path;
+    std::int64_t expected_size = 0;
+    Result<FileDigest> digest;
+    std::optional<UnpackVerdict> unpacked;
+};
+
+class ReadArchives {
+  public:
+    explicit ReadArchives(const ArchiveAccess& access) : access_(access) {}
+
+    ReadArchive& read(const std::string& path, std::string_view named, std::int64_t size) {
+        for (ReadArchive& archive : archives_)
+            if (archive.path == path && archive.expected_size == size) return archive;
+        archives_.push_back({path, size, access_.hash(path, named, size), std::nullopt});
+        return archives_.back();
+    }
+
+    const UnpackVerdict& unpack(ReadArchive& archive, std::string_view named) {
+        if (!archive.unpacked) archive.unpacked = access_.judge_unpacking(archive.path, named);
+        return *archive.unpacked;
+    }
+
+    const ArchiveAccess& access() const { return access_; }
+
+  private:
+    const ArchiveAccess& access_;
+    std::deque<ReadArchive> archives_;  // stable addresses as it grows
+};
+
 class ComputerJudgement {
   public:
     explicit ComputerJudgement(Architecture architecture) { verdict_.architecture = architecture; }
 
     ComputerVerdict judge(const JsonValue& document, const ManifestSource& source,
-                          const std::optional<ArchiveAccess>& access) {
+                          ReadArchives* archives) {
         const Architecture architecture = verdict_.architecture;
         const BuildChoice choice = choose_build(document, architecture);
         if (!choice.chosen) {
@@ -141,8 +173,8 @@ class ComputerJudgement {
                 {build.url}));
             say("warning: " + verdict_.warnings.back());
         }
-        if (!access) return verdict_;
-        return judge_archive_at_hand(plan.value(), *access);
+        if (!archives) return verdict_;
+        return judge_archive_at_hand(plan.value(), *archives);
     }
 
     ComputerVerdict fails(const std::string& message) {
@@ -152,41 +184,67 @@ class ComputerJudgement {
     }
 
   private:
-    // A published archive is looked for under --files; a local one where the installer opens
-    // it, named as the installer names it.
-    ComputerVerdict judge_archive_at_hand(const DownloadPlan& plan, const ArchiveAccess& access) {
+    // A published archive is the one make was given, or is looked for under --files; a local
+    // one where the installer opens it, named as the installer names it.
+    ComputerVerdict judge_archive_at_hand(const DownloadPlan& plan, ReadArchives& archives) {
+        const ArchiveAccess& access = archives.access();
         const std::string& installer_path = source_text(plan.source);
         std::string path;
         std::string named;
         if (is_address(plan.source)) {
-            if (!access.files_folder) return verdict_;
-            path = file_in_folder(*access.files_folder, file_name_of_address(installer_path));
+            const std::string_view file_name = file_name_of_address(installer_path);
+            for (const auto& [address, given] : access.given_archives)
+                if (address == installer_path) path = given;
+            if (path.empty() && !access.files_folder)
+                return not_checked(fill_template(
+                    "not checked: give the folder that holds {} with --files to check it",
+                    {file_name}));
+            if (path.empty()) {
+                path = file_in_folder(*access.files_folder, file_name);
+                // Users download from the server: a file missing here says nothing of them.
+                if (!path_exists(path)) {
+                    verdict_.mistake = fill_template(
+                        "The folder {} given with --files holds no {}, the archive of {}.",
+                        {*access.files_folder, file_name, installer_path});
+                    return verdict_;
+                }
+            }
             named = path;
         } else {
             std::optional<std::string> here = access.host_path(installer_path);
-            if (!here) {
-                verdict_.unchecked = fill_template(
+            if (!here)
+                return not_checked(fill_template(
                     "{} cannot be checked on this computer: only Windows reaches a drive or a "
-                    "network share",
-                    {installer_path});
-                say(*verdict_.unchecked);
-                return verdict_;
-            }
+                    "network share, so check it with vantile-release.exe on Windows",
+                    {installer_path}));
             path = *here;
             named = installer_path;
         }
         verdict_.archive = named;
-        Result<FileDigest> digest = access.hash(path, named, plan.size);
-        if (!digest) return fails(digest.error());
-        if (Status verified = verify_download(plan, digest.value()); !verified)
-            return fails(verified.error());
+        ReadArchive& archive = archives.read(path, named, plan.size);
+        if (!archive.digest) return fails(archive.digest.error());
+        if (Status verified = verify_download(plan, archive.digest.value()); !verified) {
+            fails(verified.error());
+            say(fill_template(
+                "{} no longer matches the manifest: if the archive was rebuilt, make the "
+                "manifest again",
+                {named}));
+            return verdict_;
+        }
         say(fill_template("{} has that size and SHA-256", {named}));
 
-        const UnpackVerdict unpacked = access.judge_unpacking(path, named);
+        const UnpackVerdict& unpacked = archives.unpack(archive, named);
         if (unpacked.failure) fails(*unpacked.failure);
+        verdict_.reasons = unpacked.reasons;
         for (const std::string& reason : unpacked.reasons) say(reason);
         if (!unpacked.failure)
             say(fill_template("{} unpacks with Vantile.exe at its top", {named}));
+        return verdict_;
+    }
+
+    ComputerVerdict not_checked(const std::string& why) {
+        verdict_.unchecked = why;
+        say(why);
         return verdict_;
     }
 
@@ -209,22 +267,41 @@ bool ManifestVerdict::installs_everywhere() const {
     return !computers.empty();
 }
 
+bool ManifestVerdict::fails_somewhere() const {
+    for (const ComputerVerdict& computer : computers)
+        if (computer.failure || !computer.chosen) return true;
+    return false;
+}
+
 bool ManifestVerdict::checked_everything() const {
     for (const ComputerVerdict& computer : computers)
         if (computer.unchecked) return false;
     return true;
 }
 
+std::optional<std::string> ManifestVerdict::mistake() const {
+    for (const ComputerVerdict& computer : computers)
+        if (computer.mistake) return computer.mistake;
+    return std::nullopt;
+}
+
 std::string ManifestVerdict::summary() const {
     std::vector<std::string_view> installing;
-    for (const ComputerVerdict& computer : computers)
+    std::vector<std::string_view> failing;
+    for (const ComputerVerdict& computer : computers) {
         if (computer.installs()) installing.push_back(computer_name(computer.architecture));
-    if (installs_everywhere())
-        return checked_everything()
-                   ? "Both kinds of computer would install."
-                   : "Both kinds of computer would install, as far as this computer can check.";
-    if (installing.empty()) return "Neither kind of computer would install.";
-    return fill_template("Only {} computers would install.", {installing.front()});
+        if (computer.failure || !computer.chosen)
+            failing.push_back(computer_name(computer.architecture));
+    }
+    if (installs_everywhere()) return "Both kinds of computer would install.";
+    if (failing.empty())
+        return "No computer would fail as far as checked, but not every archive could be "
+               "checked.";
+    if (failing.size() == computers.size()) return "Neither kind of computer would install.";
+    if (installing.size() + failing.size() == computers.size())
+        return fill_template("Only {} computers would install.", {installing.front()});
+    return fill_template("{} computers would not install, and not every archive could be checked.",
+                         {failing.front()});
 }
 
 std::vector<std::string> ManifestVerdict::lines() const {
@@ -241,10 +318,13 @@ ManifestVerdict check_manifest(const Result<std::string>& bytes, const ManifestS
     verdict.manifest = source_text(source);
     Result<JsonValue> document = bytes ? parse_manifest_document(bytes.value(), source_text(source))
                                        : Result<JsonValue>(fail(bytes.error()));
+    std::optional<ReadArchives> archives;
+    if (access) archives.emplace(*access);
     for (Architecture architecture : COMPUTERS) {
         ComputerJudgement judgement(architecture);
-        verdict.computers.push_back(document ? judgement.judge(document.value(), source, access)
-                                             : judgement.fails(document.error()));
+        verdict.computers.push_back(
+            document ? judgement.judge(document.value(), source, archives ? &*archives : nullptr)
+                     : judgement.fails(document.error()));
     }
     return verdict;
 }

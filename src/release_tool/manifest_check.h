@@ -21,6 +21,8 @@ namespace vantile {
 struct ArchiveAccess {
     // --files: the folder that holds each published archive under its address's file name.
     std::optional<std::string> files_folder;
+    // The archives make was given, each under the address the manifest names it by.
+    std::vector<std::pair<std::string, std::string>> given_archives;
     // Where this computer opens what the installer opens under a path (a local manifest's
     // archive); nothing when only Windows can.
     std::function<std::optional<std::string>(std::string_view installer_path)> host_path;
@@ -39,10 +41,13 @@ struct ComputerVerdict {
     std::optional<std::string> archive;      // the file compared with the build
     std::optional<std::string> failure;      // the installer's own message when it would fail
     std::optional<std::string> unchecked;    // why the archive could not be checked here
+    std::optional<std::string> mistake;      // the publisher's: an archive to check is missing
+    std::vector<std::string> reasons;        // why unpacking would fail, for the publisher
     std::vector<std::string> warnings;
     std::vector<std::string> lines;  // for people, each beginning "x64: " or "arm64: "
 
-    bool installs() const { return chosen.has_value() && !failure.has_value(); }
+    // Would install, as read to the end: an archive not checked is no install.
+    bool installs() const { return chosen && !failure && !unchecked && !mistake; }
 };
 
 struct ManifestVerdict {
@@ -50,8 +55,11 @@ struct ManifestVerdict {
     std::vector<ComputerVerdict> computers;  // x64, then arm64
 
     bool installs_everywhere() const;
-    // Some archive could not be checked on this computer (only Windows reaches it).
+    bool fails_somewhere() const;
+    // No archive was left unchecked (not given, or only Windows reaches it).
     bool checked_everything() const;
+    // The first archive the publisher named that is not there.
+    std::optional<std::string> mistake() const;
     std::string summary() const;
     // Each computer's lines, then the summary.
     std::vector<std::string> lines() const;

@@ -98,9 +98,26 @@ bool chooses(const ManifestVerdict& verdict, Architecture architecture, std::str
     return false;
 }
 
+// Why the installer would not install the manifest as meant, in one line: the first
+// computer's failure, with the archive it read and why, when the archive is at fault.
+std::string refusal(const ManifestVerdict& verdict) {
+    for (const ComputerVerdict& computer : verdict.computers) {
+        if (!computer.failure || !computer.archive) continue;
+        std::string message = fill_template(
+            "The installer would not install {} on {} computers: {}",
+            {*computer.archive, computer_name(computer.architecture), *computer.failure});
+        for (std::size_t i = 0; i < computer.reasons.size(); ++i)
+            message += (i == 0 ? " (" : "; ") + computer.reasons[i];
+        return computer.reasons.empty() ? message : message + ")";
+    }
+    std::string message = "The installer would not install this manifest as meant:";
+    for (const std::string& line : verdict.lines()) message += " " + line;
+    return message;
+}
+
 }  // namespace
 
-Result<MadeManifest> make_manifest(const MakeRequest& request) {
+Result<MadeManifest> make_manifest(const MakeRequest& request, ArchiveAccess access) {
     if (Status version = check_version(request.version); !version) return fail(version.error());
 
     const ManifestSource manifest_source = LocalFile{request.out};
@@ -129,17 +146,25 @@ Result<MadeManifest> make_manifest(const MakeRequest& request) {
         document.push_back({std::string(archive.key), entry_document(request.version, archive)});
     std::string text = json_text(JsonValue{std::move(document)}) + "\n";
 
-    // What the installer would make of it, read back with its own parser and rules.
-    ManifestVerdict verdict = check_manifest(text, manifest_source, std::nullopt);
+    // What the installer would make of it, read back with its own parser and rules, and its
+    // archives read as the installer reads them.
+    for (const Archive& archive : archives)
+        if (request.base) access.given_archives.push_back({archive.url, archive.path});
+    // Each archive was measured above; reading it for its digest again would only cost time.
+    access.hash = [&archives, hash = access.hash](const std::string& path, std::string_view named,
+                                                  std::int64_t expected_size) {
+        for (const Archive& archive : archives)
+            if (archive.path == path &&
+                archive.digest.byte_count == static_cast<std::uint64_t>(expected_size))
+                return Result<FileDigest>(archive.digest);
+        return hash(path, named, expected_size);
+    };
+    ManifestVerdict verdict = check_manifest(text, manifest_source, access);
     const bool as_meant = verdict.installs_everywhere() &&
                           chooses(verdict, Architecture::X64, X64_ASSET_KEY) &&
                           chooses(verdict, Architecture::Arm64,
                                   request.arm64_archive ? ARM64_ASSET_KEY : X64_ASSET_KEY);
-    if (!as_meant) {
-        std::string message = "The installer would not install this manifest as meant:";
-        for (const std::string& line : verdict.lines()) message += "\n  " + line;
-        return fail(message);
-    }
+    if (!as_meant) return fail(refusal(verdict));
     return MadeManifest{std::move(text), std::move(verdict)};
 }
 

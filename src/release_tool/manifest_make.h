@@ -14,7 +14,8 @@ struct MadeManifest {
     ManifestVerdict verdict;  // what the installer would do with it
 };
 
-// Works out the manifest and checks it; writes nothing.
-[[nodiscard]] Result<MadeManifest> make_manifest(const MakeRequest& request);
+// Works out the manifest and checks it to the end, its archives read through `access` as
+// check --files reads them; writes nothing.
+[[nodiscard]] Result<MadeManifest> make_manifest(const MakeRequest& request, ArchiveAccess access);
 
 }  // namespace vantile

@@ -1,6 +1,7 @@
 #include "release_tool/release_tool.h"
 
 #include "base/text.h"
+#include "base/version.h"
 #include "flow/json_writer.h"
 #include "flow/manifest_source.h"
 #include "release_tool/host.h"
@@ -16,50 +17,95 @@ namespace {
 
 constexpr std::string_view PROGRAM = "vantile-release";
 
-void print_lines(std::ostream& out, const std::vector<std::string>& lines) {
-    for (const std::string& line : lines) out << printable(line) << '\n';
+// What one run ends with, whatever the command: a mistake or refusal in one sentence, or a
+// verdict (and the manifest make wrote).
+struct Outcome {
+    int code = TOOL_DONE;
+    std::optional<std::string> error;
+    bool show_usage = false;
+    std::optional<std::string> wrote;
+    std::optional<ManifestVerdict> verdict;
+};
+
+Outcome stopped(int code, std::string message) {
+    return Outcome{code, std::move(message), false, std::nullopt, std::nullopt};
 }
 
-enum class Usage { Shown, NotShown };
+// The one line that says how the run ended.
+std::string summary_of(const Outcome& outcome) {
+    if (outcome.error) return *outcome.error;
+    if (!outcome.verdict) return outcome.wrote ? "Wrote " + *outcome.wrote : std::string();
+    std::string summary = outcome.verdict->summary();
+    for (const ComputerVerdict& computer : outcome.verdict->computers)
+        if (computer.failure)
+            return fill_template(
+                "{} {}: {}", {summary, computer_name(computer.architecture), *computer.failure});
+    return summary;
+}
 
-// Refusals and mistakes: one line on standard error, or in JSON on standard output. A
-// mistake in the arguments also shows how the tool is called.
-int stop(int code, const std::string& message, bool json, std::ostream& out, std::ostream& err,
-         Usage usage = Usage::NotShown) {
-    const bool show_usage = usage == Usage::Shown;
+JsonValue text_or_null(const std::optional<std::string>& text) {
+    return text ? JsonValue{*text} : JsonValue{JsonNull{}};
+}
+
+// Every outcome has the same members, so a script reads them without looking first.
+JsonValue outcome_document(const Outcome& outcome, const std::optional<std::string>& command) {
+    return JsonValue{JsonObject{
+        {"schema_version", JsonValue{std::int64_t{VERDICT_SCHEMA_VERSION}}},
+        {"command", text_or_null(command)},
+        {"exit_code", JsonValue{std::int64_t{outcome.code}}},
+        {"summary", JsonValue{summary_of(outcome)}},
+        {"error", text_or_null(outcome.error)},
+        {"usage", outcome.show_usage ? JsonValue{usage_synopsis()} : JsonValue{JsonNull{}}},
+        {"wrote", text_or_null(outcome.wrote)},
+        {"verdict", outcome.verdict ? verdict_document(*outcome.verdict) : JsonValue{JsonNull{}}},
+    }};
+}
+
+// For people: a mistake or refusal is one line on standard error (with how the tool is
+// called after a mistake in the arguments), a verdict its lines on standard output. In JSON
+// the document goes to standard output, and a failure's summary to standard error as well,
+// so that a CI log shows why.
+void report(const Outcome& outcome, const std::optional<std::string>& command, bool json,
+            std::ostream& out, std::ostream& err) {
     if (json) {
-        JsonObject document{{"error", JsonValue{message}},
-                            {"exit_code", JsonValue{std::int64_t{code}}}};
-        if (show_usage) document.push_back({"usage", JsonValue{usage_synopsis()}});
-        out << json_text(JsonValue{std::move(document)}) << '\n';
-    } else {
-        err << PROGRAM << ": " << printable(message) << '\n';
-        if (show_usage) err << usage_synopsis();
+        out << json_text(outcome_document(outcome, command)) << '\n';
+        if (outcome.code != TOOL_DONE)
+            err << PROGRAM << ": " << printable(summary_of(outcome)) << '\n';
+        return;
     }
-    return code;
+    if (outcome.error) {
+        err << PROGRAM << ": " << printable(*outcome.error) << '\n';
+        if (outcome.show_usage) err << usage_synopsis();
+        return;
+    }
+    if (outcome.wrote) out << "Wrote " << printable(*outcome.wrote) << '\n';
+    if (outcome.verdict)
+        for (const std::string& line : outcome.verdict->lines()) out << printable(line) << '\n';
 }
 
 ArchiveAccess archive_access(const std::optional<std::string>& files_folder) {
-    return ArchiveAccess{files_folder, host_path, hash_archive, judge_unpacking};
+    return ArchiveAccess{files_folder, {}, host_path, hash_archive, judge_unpacking};
 }
 
-int run_check(const CheckRequest& check, bool json, std::ostream& out, std::ostream& err) {
+Outcome run_check(const CheckRequest& check) {
     if (check.files_folder && !is_folder(*check.files_folder))
-        return stop(TOOL_USAGE,
-                    "The folder " + *check.files_folder + " given with --files does not exist.",
-                    json, out, err);
+        return stopped(TOOL_USAGE,
+                       fill_template(path_exists(*check.files_folder)
+                                         ? "The folder {} given with --files is not a folder."
+                                         : "The folder {} given with --files does not exist.",
+                                     {*check.files_folder}));
     // A misspelt path is the publisher's mistake, not something the installer would do.
     if (!is_regular_file(check.manifest))
-        return stop(TOOL_USAGE, manifest_missing_message(check.manifest), json, out, err);
-    const ManifestVerdict verdict =
+        return stopped(TOOL_USAGE, manifest_missing_message(check.manifest));
+    ManifestVerdict verdict =
         check_manifest(read_manifest_file(check.manifest), LocalFile{check.manifest},
                        archive_access(check.files_folder));
-    if (json)
-        out << json_text(verdict_document(verdict)) << '\n';
-    else
-        print_lines(out, verdict.lines());
-    if (!verdict.installs_everywhere()) return TOOL_REFUSED;
-    return verdict.checked_everything() ? TOOL_DONE : TOOL_UNCHECKED;
+    if (std::optional<std::string> mistake = verdict.mistake())
+        return stopped(TOOL_USAGE, *mistake);
+    const int code = verdict.fails_somewhere()       ? TOOL_REFUSED
+                     : verdict.installs_everywhere() ? TOOL_DONE
+                                                     : TOOL_UNCHECKED;
+    return Outcome{code, std::nullopt, false, std::nullopt, std::move(verdict)};
 }
 
 // The manifest must never take the place of one of the archives it describes.
@@ -72,40 +118,54 @@ std::optional<std::string> overwritten_input(const MakeRequest& make) {
     return std::nullopt;
 }
 
-int run_make(const MakeRequest& make, bool json, std::ostream& out, std::ostream& err) {
+Outcome run_make(const MakeRequest& make) {
     if (std::optional<std::string> clash = overwritten_input(make))
-        return stop(TOOL_USAGE, *clash, json, out, err);
-    Result<MadeManifest> made = make_manifest(make);
-    if (!made) return stop(TOOL_REFUSED, made.error(), json, out, err);
+        return stopped(TOOL_USAGE, *clash);
+    Result<MadeManifest> made = make_manifest(make, archive_access(std::nullopt));
+    if (!made) return stopped(TOOL_REFUSED, made.error());
     if (Status written = write_file_replacing(make.out, made.value().text); !written)
-        return stop(TOOL_REFUSED, written.error(), json, out, err);
-    if (json) {
-        out << json_text(JsonValue{JsonObject{
-                   {"wrote", JsonValue{make.out}},
-                   {"verdict", verdict_document(made.value().verdict)},
-               }})
-            << '\n';
-    } else {
-        out << "Wrote " << printable(make.out) << '\n';
-        print_lines(out, made.value().verdict.lines());
+        return stopped(TOOL_REFUSED, written.error());
+    return Outcome{TOOL_DONE, std::nullopt, false, make.out, std::move(made.value().verdict)};
+}
+
+int run_request(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    const std::optional<std::string> command = command_named(arguments);
+    Result<ToolRequest> request = parse_tool_arguments(arguments);
+    if (!request) {
+        Outcome mistake = stopped(TOOL_USAGE, request.error());
+        mistake.show_usage = true;
+        report(mistake, command, asks_for_json(arguments), out, err);
+        return mistake.code;
     }
-    return TOOL_DONE;
+    const bool json = request.value().json;
+    Outcome outcome;
+    if (const auto* check = std::get_if<CheckRequest>(&request.value().command)) {
+        outcome = run_check(*check);
+    } else if (const auto* make = std::get_if<MakeRequest>(&request.value().command)) {
+        outcome = run_make(*make);
+    } else if (const auto* help = std::get_if<HelpRequest>(&request.value().command)) {
+        out << usage_text(help->command);
+        return TOOL_DONE;
+    } else {
+        out << PROGRAM << ' ' << PROGRAM_VERSION << '\n';
+        return TOOL_DONE;
+    }
+    report(outcome, command, json, out, err);
+    return outcome.code;
 }
 
 }  // namespace
 
 int run_release_tool(const std::vector<std::string>& arguments, std::ostream& out,
                      std::ostream& err) {
-    Result<ToolRequest> request = parse_tool_arguments(arguments);
-    if (!request)
-        return stop(TOOL_USAGE, request.error(), asks_for_json(arguments), out, err, Usage::Shown);
-    const bool json = request.value().json;
-    if (const auto* check = std::get_if<CheckRequest>(&request.value().command))
-        return run_check(*check, json, out, err);
-    if (const auto* make = std::get_if<MakeRequest>(&request.value().command))
-        return run_make(*make, json, out, err);
-    out << usage_text();
-    return TOOL_DONE;
+    const int code = run_request(arguments, out, err);
+    // Output that never arrived (a full disk, a closed pipe) must not pass for a verdict.
+    out.flush();
+    if (!out) {
+        err << PROGRAM << ": Could not write the output to standard output.\n";
+        return code == TOOL_USAGE ? code : TOOL_REFUSED;
+    }
+    return code;
 }
 
 }  // namespace vantile

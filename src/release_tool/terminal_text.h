@@ -10,4 +10,8 @@ namespace vantile {
 // and every line break the tool itself adds, unchanged.
 std::string printable(std::string_view text);
 
+// Valid UTF-8 unchanged; each byte outside a valid sequence as \xNN (an archive's entry
+// names are bytes, and may be in any code page).
+std::string escape_invalid_utf8(std::string_view text);
+
 }  // namespace vantile

@@ -1,17 +1,120 @@
 #include "release_tool/tool_arguments.h"
 
+#include <algorithm>
 #include <map>
-#include <string_view>
+#include <span>
 
 #include "base/text.h"
 
 namespace vantile {
 namespace {
 
+// One option of a command: its name, the word for its value in the usage (empty for a
+// switch), and what it does, for the command's help.
 struct OptionSpec {
     std::string_view name;
-    bool takes_value;
+    std::string_view value;
+    std::string_view help;
 };
+
+// Every command's options, one a row; the help lists them in this order.
+constexpr OptionSpec MAKE_OPTIONS[] = {
+    {"--version", "VERSION", "the release's version: major.minor.patch, optionally -prerelease"},
+    {"--x64", "ARCHIVE", "the x64 build's archive"},
+    {"--arm64", "ARCHIVE", "the arm64 build's archive (without it arm64 computers take x64's)"},
+    {"--base", "https://...", "the address the archives are published under"},
+    {"--local", "", "name each archive by its path beside the manifest (an offline folder)"},
+    {"--out", "FILE", "where the manifest is written (metadata.json)"},
+    {"--json", "", "every outcome as one JSON document on standard output"},
+};
+
+constexpr OptionSpec CHECK_OPTIONS[] = {
+    {"--files", "FOLDER", "the folder that holds the published archives under their file names"},
+    {"--json", "", "every outcome as one JSON document on standard output"},
+};
+
+struct CommandSpec {
+    std::string_view name;
+    std::string_view synopsis;  // the lines after "Usage: vantile-release "
+    std::string_view description;
+    std::span<const OptionSpec> options;
+};
+
+constexpr CommandSpec COMMANDS[] = {
+    {"make",
+     "make --version VERSION --x64 ARCHIVE [--arm64 ARCHIVE]\n"
+     "                            (--base https://... | --local) [--out metadata.json] "
+     "[--json]\n",
+     "make writes a release manifest for the archives, with their sizes and SHA-256\n"
+     "digests; each url is the base followed by the archive's file name, or with --local\n"
+     "the archive's path beside the manifest. It refuses what the installer would refuse,\n"
+     "an archive Windows' tar.exe would not unpack with Vantile.exe at its top, and a file\n"
+     "name Windows cannot hold. It never writes over one of its archives, and replaces the\n"
+     "manifest only with a complete one.\n",
+     MAKE_OPTIONS},
+    {"check", "check MANIFEST [--files FOLDER] [--json]\n",
+     "check says what the installer would install from a manifest on an x64 and on an\n"
+     "arm64 computer, and why. For each chosen archive at hand it also says whether it has\n"
+     "the manifest's size and SHA-256 and whether Windows' tar.exe unpacks it with\n"
+     "Vantile.exe at its top. A published archive is at hand with --files, found in FOLDER\n"
+     "by the file name of its address; a local manifest's archive always is, where the\n"
+     "installer reads it, beside the manifest (a path on a drive or a share only on\n"
+     "Windows). An archive that is not at hand is named as not checked.\n",
+     CHECK_OPTIONS},
+};
+
+constexpr std::string_view EXIT_CODES =
+    "Exit codes: 0 done (check: both kinds of computer would install), 1 refused or\n"
+    "would not install, 2 wrong arguments or a missing manifest, folder or archive, 3\n"
+    "nothing would fail as far as checked, but not everything could be checked.\n";
+
+const CommandSpec* find_command(std::string_view name) {
+    for (const CommandSpec& command : COMMANDS)
+        if (command.name == name) return &command;
+    return nullptr;
+}
+
+// Edits (insertions, deletions, substitutions, swaps of neighbours) from one word to the other.
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i)
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                                d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
+
+std::string_view without_dashes(std::string_view word) {
+    while (word.starts_with('-')) word.remove_prefix(1);
+    return word;
+}
+
+// " Did you mean X?" for a word a letter or two from one of the known ones, or the start of
+// one (-f for --files); empty otherwise.
+std::string near_miss(std::string_view word, const std::vector<std::string_view>& known) {
+    const std::string_view bare = without_dashes(word.substr(0, word.find('=')));
+    std::optional<std::string_view> best;
+    std::size_t best_distance = 3;
+    for (std::string_view candidate : known) {
+        const std::string_view name = without_dashes(candidate);
+        const std::size_t distance =
+            !bare.empty() && name.starts_with(bare) ? 1 : edit_distance(bare, name);
+        if (distance < best_distance) {
+            best = candidate;
+            best_distance = distance;
+        }
+    }
+    return best && *best != word ? fill_template(" Did you mean {}?", {*best}) : std::string();
+}
+
+bool is_option(std::string_view argument) {
+    return argument.size() > 1 && argument.starts_with('-');
+}
 
 // Options given as "--name value" or "--name=value"; each at most once.
 struct ParsedOptions {
@@ -20,27 +123,34 @@ struct ParsedOptions {
     bool json = false;
 };
 
-Result<ParsedOptions> parse_options(const std::vector<std::string>& arguments, std::size_t first,
-                                    std::initializer_list<OptionSpec> specs) {
+Result<ParsedOptions> parse_options(const std::vector<std::string>& arguments,
+                                    const CommandSpec& command) {
     ParsedOptions parsed;
-    for (std::size_t i = first; i < arguments.size(); ++i) {
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        if (!argument.starts_with("--")) {
+        if (!is_option(argument)) {
             parsed.positionals.push_back(argument);
+            continue;
+        }
+        // --json is only ever the bare word: it is looked for before the arguments are
+        // parsed, to answer even a mistake in them in JSON.
+        if (argument == "--json") {
+            parsed.json = true;
             continue;
         }
         const std::size_t equals = argument.find('=');
         const std::string name = argument.substr(0, equals);
-        if (name == "--json" && equals == std::string::npos) {
-            parsed.json = true;
-            continue;
-        }
         const OptionSpec* spec = nullptr;
-        for (const OptionSpec& candidate : specs)
-            if (candidate.name == name) spec = &candidate;
-        if (!spec) return fail(fill_template("Unknown option {}.", {name}));
+        for (const OptionSpec& candidate : command.options)
+            if (candidate.name == name && name != "--json") spec = &candidate;
+        if (!spec) {
+            std::vector<std::string_view> known;
+            for (const OptionSpec& candidate : command.options) known.push_back(candidate.name);
+            return fail(
+                fill_template("Unknown option {}.{}", {argument, near_miss(argument, known)}));
+        }
         if (parsed.values.contains(name)) return fail(fill_template("{} is given twice.", {name}));
-        if (!spec->takes_value) {
+        if (spec->value.empty()) {
             if (equals != std::string::npos)
                 return fail(fill_template("{} takes no value.", {name}));
             parsed.values[name] = "";
@@ -66,13 +176,7 @@ std::optional<std::string> take(ParsedOptions& parsed, std::string_view name) {
 }
 
 Result<ToolRequest> parse_make(const std::vector<std::string>& arguments) {
-    Result<ParsedOptions> parsed = parse_options(arguments, 1,
-                                                 {{"--version", true},
-                                                  {"--x64", true},
-                                                  {"--arm64", true},
-                                                  {"--base", true},
-                                                  {"--local", false},
-                                                  {"--out", true}});
+    Result<ParsedOptions> parsed = parse_options(arguments, *find_command("make"));
     if (!parsed) return fail(parsed.error());
     ParsedOptions& options = parsed.value();
     if (!options.positionals.empty())
@@ -98,7 +202,7 @@ Result<ToolRequest> parse_make(const std::vector<std::string>& arguments) {
 }
 
 Result<ToolRequest> parse_check(const std::vector<std::string>& arguments) {
-    Result<ParsedOptions> parsed = parse_options(arguments, 1, {{"--files", true}});
+    Result<ParsedOptions> parsed = parse_options(arguments, *find_command("check"));
     if (!parsed) return fail(parsed.error());
     ParsedOptions& options = parsed.value();
     if (options.positionals.size() != 1) return fail("check takes exactly one manifest.");
@@ -106,22 +210,46 @@ Result<ToolRequest> parse_check(const std::vector<std::string>& arguments) {
                        options.json};
 }
 
-}  // namespace
-
 bool asks_for_help(const std::vector<std::string>& arguments) {
     for (const std::string& argument : arguments)
         if (argument == "--help" || argument == "-h") return true;
     return !arguments.empty() && arguments.front() == "help";
 }
 
+std::string command_usage(const CommandSpec& command) {
+    std::string text = fill_template("Usage: vantile-release {}\n{}\nOptions:\n",
+                                     {command.synopsis, command.description});
+    std::size_t width = 0;
+    for (const OptionSpec& option : command.options)
+        width = std::max(width, option.name.size() + 1 + option.value.size());
+    for (const OptionSpec& option : command.options) {
+        std::string left(option.name);
+        if (!option.value.empty()) left += fill_template(" {}", {option.value});
+        text += fill_template("  {}{}  {}\n",
+                              {left, std::string(width - left.size(), ' '), option.help});
+    }
+    return text + "\n" + std::string(EXIT_CODES);
+}
+
+}  // namespace
+
 bool asks_for_json(const std::vector<std::string>& arguments) {
-    for (const std::string& argument : arguments)
-        if (argument == "--json") return true;
-    return false;
+    return std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
+}
+
+std::optional<std::string> command_named(const std::vector<std::string>& arguments) {
+    for (const std::string& argument : arguments) {
+        if (argument == "--json" || argument == "help") continue;
+        if (find_command(argument)) return argument;
+        break;
+    }
+    return std::nullopt;
 }
 
 Result<ToolRequest> parse_tool_arguments(const std::vector<std::string>& arguments) {
-    if (asks_for_help(arguments)) return ToolRequest{HelpRequest{}, false};
+    if (asks_for_help(arguments)) return ToolRequest{HelpRequest{command_named(arguments)}, false};
+    if (arguments.size() == 1 && arguments.front() == "--version")
+        return ToolRequest{VersionRequest{}, false};
     // --json may come before the command as well.
     if (!arguments.empty() && arguments.front() == "--json") {
         Result<ToolRequest> request =
@@ -133,36 +261,32 @@ Result<ToolRequest> parse_tool_arguments(const std::vector<std::string>& argumen
     const std::string& command = arguments.front();
     if (command == "make") return parse_make(arguments);
     if (command == "check") return parse_check(arguments);
-    return fail(fill_template("Unknown command {}: use make or check.", {command}));
+    std::vector<std::string_view> known;
+    for (const CommandSpec& spec : COMMANDS) known.push_back(spec.name);
+    if (is_option(command))
+        return fail(
+            fill_template("Unknown option {}: say what to do first, make or check.", {command}));
+    return fail(fill_template("Unknown command {}: use make or check.{}",
+                              {command, near_miss(command, known)}));
 }
 
 std::string usage_synopsis() {
-    return "Usage: vantile-release make --version VERSION --x64 ARCHIVE [--arm64 ARCHIVE]\n"
-           "                            (--base https://... | --local) [--out metadata.json] "
-           "[--json]\n"
-           "       vantile-release check MANIFEST [--files FOLDER] [--json]\n"
-           "       vantile-release --help\n";
+    std::string text;
+    for (const CommandSpec& command : COMMANDS)
+        text += fill_template("{}vantile-release {}",
+                              {text.empty() ? "Usage: " : "       ", command.synopsis});
+    return text +
+           "       vantile-release help [make | check]\n"
+           "       vantile-release --version\n";
 }
 
-std::string usage_text() {
-    return usage_synopsis() +
-           "\n"
-           "make writes a release manifest for the archives, with their sizes and SHA-256\n"
-           "digests; each url is the base followed by the archive's file name, or with --local\n"
-           "the archive's path beside the manifest. It refuses what the installer would refuse,\n"
-           "and a file name Windows cannot hold. It never writes over one of its archives, and\n"
-           "replaces the manifest only with a complete one.\n"
-           "check says what the installer would install from a manifest on an x64 and on an\n"
-           "arm64 computer, and why. For each chosen archive at hand it also says whether it has\n"
-           "the manifest's size and SHA-256 and whether Windows' tar.exe unpacks it with\n"
-           "Vantile.exe at its top. A published archive is at hand with --files, found in FOLDER\n"
-           "by the file name of its address; a local manifest's archive always is, where the\n"
-           "installer reads it, beside the manifest (a path on a drive or a share only on\n"
-           "Windows). --json gives every outcome as one JSON document on standard output.\n"
-           "\n"
-           "Exit codes: 0 done (check: both kinds of computer would install), 1 refused or\n"
-           "would not install, 2 wrong arguments or a missing manifest or folder, 3 nothing\n"
-           "would fail but an archive could only be checked on Windows.\n";
+std::string usage_text(const std::optional<std::string>& command) {
+    if (command)
+        if (const CommandSpec* spec = find_command(*command)) return command_usage(*spec);
+    std::string text = usage_synopsis();
+    for (const CommandSpec& spec : COMMANDS) text += "\n" + std::string(spec.description);
+    text += "--json gives every outcome as one JSON document on standard output.\n";
+    return text + "\n" + std::string(EXIT_CODES);
 }
 
 }  // namespace vantile

@@ -2,6 +2,7 @@
 // The command line of vantile-release: make, check, and their options.
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -22,10 +23,16 @@ struct CheckRequest {
     std::optional<std::string> files_folder;
 };
 
-struct HelpRequest {};
+// --help, -h or help: the usage of one command, or of the whole tool.
+struct HelpRequest {
+    std::optional<std::string> command;
+};
+
+// --version before any command: the tool's own version.
+struct VersionRequest {};
 
 struct ToolRequest {
-    std::variant<MakeRequest, CheckRequest, HelpRequest> command;
+    std::variant<MakeRequest, CheckRequest, HelpRequest, VersionRequest> command;
     bool json = false;
 };
 
@@ -36,10 +43,14 @@ struct ToolRequest {
 // --json anywhere, for answering even arguments that cannot be parsed in JSON.
 bool asks_for_json(const std::vector<std::string>& arguments);
 
+// The command the arguments name ("make", "check"), if any, for the JSON document.
+std::optional<std::string> command_named(const std::vector<std::string>& arguments);
+
 // The lines that show how the tool is called.
 std::string usage_synopsis();
 
-// The synopsis, what each command does, and the exit codes.
-std::string usage_text();
+// The synopsis, what each command does, and the exit codes; with a command, that command's
+// synopsis, what it does and its options, one a line.
+std::string usage_text(const std::optional<std::string>& command = std::nullopt);
 
 }  // namespace vantile

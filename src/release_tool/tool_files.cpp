@@ -48,6 +48,11 @@ bool is_regular_file(const std::string& path) {
     return fs::is_regular_file(fs::status(as_path(path), error));
 }
 
+bool path_exists(const std::string& path) {
+    std::error_code error;
+    return fs::symlink_status(as_path(path), error).type() != fs::file_type::not_found && !error;
+}
+
 bool is_folder(const std::string& path) {
     std::error_code error;
     return fs::is_directory(fs::status(as_path(path), error));

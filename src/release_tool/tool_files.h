@@ -18,6 +18,9 @@ namespace vantile {
 // True when the path names a regular file (links followed), as a manifest must.
 bool is_regular_file(const std::string& path);
 
+// True when anything is at the path (a link counts, even a dangling one).
+bool path_exists(const std::string& path);
+
 // True when the path names a folder (links followed).
 bool is_folder(const std::string& path);
 

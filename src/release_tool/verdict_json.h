@@ -5,6 +5,9 @@
 
 namespace vantile {
 
+// Raised when a member of the documents changes meaning or goes away.
+inline constexpr int VERDICT_SCHEMA_VERSION = 1;
+
 JsonValue verdict_document(const ManifestVerdict& verdict);
 
 }  // namespace vantile

@@ -60,10 +60,13 @@ int run(const std::vector<std::string>& arguments, bool dll_search_restricted) {
     InstallLog log = InstallLog::open(LogMode::Fresh);
     log.write_line(fill_template("vantile-install {} ({})", {PROGRAM_VERSION, BUILD_CHANNEL}));
 
+    if (!dll_search_restricted) {
+        // Nothing is shown: a box or a window loads DLLs (uxtheme, Common Controls 6, ...),
+        // and an unrestricted search finds any planted beside the program first.
+        log.write_line(unrestricted_dll_search_message(running_windows_build()));
+        return 1;
+    }
     const Mode mode = mode_for(arguments);
-    if (!dll_search_restricted)
-        return stop_before_the_attempt(log, mode,
-                                       unrestricted_dll_search_message(running_windows_build()));
     if (Status bound = bind_system_libraries(); !bound)
         return stop_before_the_attempt(log, mode, bound.error());
 

@@ -6,6 +6,7 @@
 
 #include "ui/start_attempt.h"
 #include "ui/window_creation.h"
+#include "ui/window_procedure.h"
 #include "ui/installer_window_record.h"
 #include "windows/wide_text.h"
 
@@ -50,17 +51,7 @@ int run_installer_window(const ManifestSource& manifest_source, std::unique_ptr<
     // a keyboard user starts there in any case.
     SetFocus(window->cancel_button);
 
-    MSG message{};
-    BOOL got;
-    while ((got = GetMessageW(&message, nullptr, 0, 0)) > 0) {
-        if (IsDialogMessageW(hwnd, &message)) continue;
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-
-    // A failed GetMessageW leaves the previous message in place, whose wParam means
-    // nothing; the code the window procedure recorded is the sound answer then.
-    const int exit_code = got < 0 ? window->exit_code : static_cast<std::int32_t>(message.wParam);
+    const int exit_code = run_message_loop(*window);
     if (IsWindow(hwnd)) bind_record(hwnd, nullptr);
     close_installer_window(std::move(window));
     return exit_code;

@@ -30,7 +30,13 @@ DWORD WINAPI run_worker_task(void* parameter) {
         hand_off_report(*task->outcome_slot, task->window, std::move(report));
     } catch (...) {
         // The last guard: should anything escape all the same, the window would wait for a
-        // report that never comes, so the program ends at once as a failed install.
+        // report that never comes, so the program ends at once as a failed install, its log
+        // saying so first.
+        try {
+            if (task->log) task->log->write_line(fill_template("{}.", {UNEXPECTED_STOP}));
+        } catch (...) {
+            // The exit code still tells.
+        }
         ExitProcess(1);
     }
     return 0;
@@ -56,7 +62,7 @@ void start_attempt(InstallerWindow& window) {
     auto task = std::make_unique<WorkerTask>(
         WorkerTask{window.manifest_source,
                    WindowSink(window.cancel_requested, window.log, window.hwnd, pause_milliseconds),
-                   window.outcome_slot, window.operations, window.hwnd});
+                   window.outcome_slot, window.operations, window.hwnd, window.log});
     HANDLE thread = CreateThread(nullptr, 0, run_worker_task, task.get(), 0, nullptr);
     const DWORD error = thread ? 0 : GetLastError();
     // An earlier worker has already posted its report; its handle goes without waiting.

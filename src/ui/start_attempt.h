@@ -20,6 +20,7 @@ struct WorkerTask {
     std::shared_ptr<OutcomeSlot> outcome_slot;
     InstallOperations* operations = nullptr;
     HWND window = nullptr;
+    std::shared_ptr<SharedLog> log;  // says why, should the program have to end at once
 };
 
 // The thread's body: runs the attempt, then hands its report to the window.

@@ -49,11 +49,12 @@ void create_controls(InstallerWindow& window) {
     window.details_box =
         create_control(window.hwnd, L"EDIT", "",
                        WS_TABSTOP | WS_VSCROLL | ES_READONLY | ES_AUTOVSCROLL | ES_MULTILINE, 0);
+    // Tab follows the creation order: the buttons in reading order, Try again left of Close.
+    window.try_again_button = create_control(window.hwnd, L"BUTTON", "Try again",
+                                             WS_TABSTOP | BS_PUSHBUTTON, ID_TRY_AGAIN_BUTTON);
     window.cancel_button =
         create_control(window.hwnd, L"BUTTON", "Cancel", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
                        ID_CANCEL_BUTTON);
-    window.try_again_button = create_control(window.hwnd, L"BUTTON", "Try again",
-                                             WS_TABSTOP | BS_PUSHBUTTON, ID_TRY_AGAIN_BUTTON);
 }
 
 void place_control(HWND control, WindowControl which, std::uint32_t dpi) {

@@ -144,10 +144,11 @@ LRESULT on_install_step(InstallerWindow& window, WPARAM wparam) {
 }
 
 LRESULT on_install_done(InstallerWindow& window) {
+    // The attempt is over once its worker has ended; the message loop sends this message
+    // again then, also when the worker's own post was lost.
     if (window.worker) {
-        UniqueHandle worker = std::move(window.worker);
-        // The worker posted this as its last act; it ends in a moment.
-        WaitForSingleObject(worker.get(), INFINITE);
+        if (WaitForSingleObject(window.worker.get(), 0) == WAIT_TIMEOUT) return 0;
+        window.worker.reset();
     }
     std::optional<AttemptReport> report = window.outcome_slot->take();
     if (!report) return 0;  // a repeated message
@@ -268,6 +269,31 @@ void cancel_or_close(InstallerWindow& window) {
             window.cancel_requested->store(true);
             ShowWindow(window.hwnd, SW_HIDE);
             break;
+    }
+}
+
+int run_message_loop(InstallerWindow& window) {
+    MSG message{};
+    for (;;) {
+        // The worker's end is learnt from its thread, which cannot be lost as a posted message
+        // can (a full queue refuses it): its report is then taken from the slot.
+        const HANDLE worker = window.worker.get();
+        const DWORD woken = MsgWaitForMultipleObjectsEx(worker ? 1 : 0, &worker, INFINITE,
+                                                        QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (worker && woken == WAIT_OBJECT_0) {
+            SendMessageW(window.hwnd, WM_INSTALL_DONE, 0, 0);
+            // Taken by the handler; should the window be gone, the loop must not wake again.
+            if (window.worker.get() == worker) window.worker.reset();
+            continue;
+        }
+        // No wait possible: the code the window procedure recorded is the sound answer.
+        if (woken == WAIT_FAILED) return window.exit_code;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) return static_cast<std::int32_t>(message.wParam);
+            if (IsDialogMessageW(window.hwnd, &message)) continue;
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
     }
 }
 

@@ -11,5 +11,7 @@ LRESULT CALLBACK installer_window_proc(HWND hwnd, UINT message, WPARAM wparam, L
 void show_step(InstallerWindow& window);
 void show_result(InstallerWindow& window, const AttemptReport& report);
 void cancel_or_close(InstallerWindow& window);
+// Runs the thread's messages until the window is destroyed; returns the exit code.
+int run_message_loop(InstallerWindow& window);
 
 }  // namespace vantile

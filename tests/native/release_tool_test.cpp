@@ -20,7 +20,10 @@
 #include "flow/json_reader.h"
 #include "flow/json_writer.h"
 #include "flow/sha256.h"
+#include "flow/unpack_messages.h"
+#include "base/version.h"
 #include "release_tool/archive_rules.h"
+#include "release_tool/manifest_check.h"
 #include "release_tool/release_tool.h"
 #include "release_tool/terminal_text.h"
 
@@ -119,6 +122,23 @@ std::vector<std::string> split_lines(const std::string& text) {
     return lines;
 }
 
+// The document every outcome gives with --json: the same members each time.
+JsonValue outcome_json(const ToolRun& run) {
+    std::string text;
+    for (const std::string& line : run.lines) text += line + "\n";
+    Result<JsonValue> document = parse_json(text);
+    EXPECT_TRUE(document.ok()) << document.error();
+    if (!document) return JsonValue{JsonNull{}};
+    std::vector<std::string> members;
+    for (const JsonMember& member : *document.value().as_object()) members.push_back(member.first);
+    EXPECT_EQ(members, (std::vector<std::string>{"schema_version", "command", "exit_code",
+                                                 "summary", "error", "usage", "wrote", "verdict"}));
+    EXPECT_EQ(std::get<std::uint64_t>(document.value().find("schema_version")->data), 1u);
+    EXPECT_EQ(std::get<std::uint64_t>(document.value().find("exit_code")->data),
+              static_cast<std::uint64_t>(run.code));
+    return document.value();
+}
+
 class ReleaseToolTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -163,7 +183,13 @@ class ReleaseToolTest : public ::testing::Test {
 TEST_F(ReleaseToolTest, CheckSaysWhatEachComputerInstallsAndWhy) {
     const std::string x64 = STORAGE + "app-x64.zip";
     const std::string arm64 = STORAGE + "app-arm64.zip";
-    const std::string both_install = "Both kinds of computer would install.";
+    // No archive is read without --files: nothing would fail, as far as checked.
+    const std::string both_install =
+        "No computer would fail as far as checked, but not every archive could be checked.";
+    const auto not_checked = [](const std::string& computer, const std::string& url) {
+        return computer + ": not checked: give the folder that holds " +
+               url.substr(url.rfind('/') + 1) + " with --files to check it";
+    };
     const std::string neither = "Neither kind of computer would install.";
     const std::string bad_version =
         "desktop-windows-x64 is passed over: its \"version\" \"1.4\" is not "
@@ -188,12 +214,13 @@ TEST_F(ReleaseToolTest, CheckSaysWhatEachComputerInstallsAndWhy) {
         {"good",
          R"({"desktop-windows-x64": )" + entry("1.4.0", x64) + R"(, "desktop-windows-arm64": )" +
              entry("1.4.0", arm64) + "}",
-         0,
+         3,
          {"x64: chooses desktop-windows-x64 1.4.0, the only entry x64 computers read",
-          "x64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")",
+          "x64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")", not_checked("x64", x64),
           "arm64: chooses desktop-windows-arm64 1.4.0, because desktop-windows-x64 1.4.0 is not "
           "strictly newer",
-          "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + ABC + ")", both_install}},
+          "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + ABC + ")",
+          not_checked("arm64", arm64), both_install}},
         {"bad version",
          R"({"desktop-windows-x64": )" + entry("1.4", x64) + "}",
          1,
@@ -207,17 +234,19 @@ TEST_F(ReleaseToolTest, CheckSaysWhatEachComputerInstallsAndWhy) {
          {"x64: would fail: " + no_app("win32-x64"), "x64: " + float_size,
           "arm64: chooses desktop-windows-arm64 1.4.0, because " + float_size,
           "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + ABC + ")",
-          "Only arm64 computers would install."}},
+          not_checked("arm64", arm64),
+          "x64 computers would not install, and not every archive could be checked."}},
         {"version as a number",
          R"({"desktop-windows-arm64": {"version": 140, "url": ")" + arm64 +
              R"(", "size": 3, "sha256": ")" + ABC + R"("}, "desktop-windows-x64": )" +
              entry("1.4.0", x64) + "}",
-         0,
+         3,
          {"x64: chooses desktop-windows-x64 1.4.0, the only entry x64 computers read",
-          "x64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")",
+          "x64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")", not_checked("x64", x64),
           "arm64: chooses desktop-windows-x64 1.4.0, because desktop-windows-arm64 is passed "
           "over: its \"version\" is not a string",
-          "arm64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")", both_install}},
+          "arm64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")", not_checked("arm64", x64),
+          both_install}},
         {"wrong-case keys",
          R"({"desktop-windows-x64": {"version": "1.4.0", "url": ")" + x64 +
              R"(", "size": 3, "SHA256": ")" + ABC + R"("}, "Desktop-Windows-Arm64": )" +
@@ -240,12 +269,12 @@ TEST_F(ReleaseToolTest, CheckSaysWhatEachComputerInstallsAndWhy) {
              entry("1.4.0", spaced) + "}",
          1,
          {"x64: chooses desktop-windows-x64 1.4.0, the only entry x64 computers read",
-          "x64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")",
+          "x64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")", not_checked("x64", x64),
           "arm64: chooses desktop-windows-arm64 1.4.0, because desktop-windows-x64 1.4.0 is not "
           "strictly newer",
           "arm64: would fail: The manifest names " + spaced +
               ", which is not one of Vantile's downloads.",
-          "Only x64 computers would install."}},
+          "arm64 computers would not install, and not every archive could be checked."}},
         {"short digest",
          R"({"desktop-windows-x64": )" + entry("1.4.0", CDN + "app.zip", "3", ABC.substr(1)) + "}",
          1,
@@ -257,29 +286,32 @@ TEST_F(ReleaseToolTest, CheckSaysWhatEachComputerInstallsAndWhy) {
         {"arm64 older than x64",
          R"({"desktop-windows-arm64": )" + entry("4.1.9", arm64) + R"(, "desktop-windows-x64": )" +
              entry("4.2.0", x64) + "}",
-         0,
+         3,
          {"x64: chooses desktop-windows-x64 4.2.0, the only entry x64 computers read",
-          "x64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")",
+          "x64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")", not_checked("x64", x64),
           "arm64: chooses desktop-windows-x64 4.2.0, because it is strictly newer than "
           "desktop-windows-arm64 4.1.9",
-          "arm64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")", both_install}},
+          "arm64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")", not_checked("arm64", x64),
+          both_install}},
         {"arm64 newer than x64",
          R"({"desktop-windows-x64": )" + entry("4.2.0", x64) + R"(, "desktop-windows-arm64": )" +
              entry("4.2.1", arm64) + "}",
-         0,
+         3,
          {"x64: chooses desktop-windows-x64 4.2.0, the only entry x64 computers read",
-          "x64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")",
+          "x64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")", not_checked("x64", x64),
           "arm64: chooses desktop-windows-arm64 4.2.1, because desktop-windows-x64 4.2.0 is older",
-          "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + ABC + ")", both_install}},
+          "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + ABC + ")",
+          not_checked("arm64", arm64), both_install}},
         {"arm64 equal to x64 but for its pre-release part",
          R"({"desktop-windows-x64": )" + entry("2.0.0", x64) + R"(, "desktop-windows-arm64": )" +
              entry("2.0.0-beta", arm64) + "}",
-         0,
+         3,
          {"x64: chooses desktop-windows-x64 2.0.0, the only entry x64 computers read",
-          "x64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")",
+          "x64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")", not_checked("x64", x64),
           "arm64: chooses desktop-windows-arm64 2.0.0-beta, because desktop-windows-x64 2.0.0 is "
           "not strictly newer (only the numbers are compared)",
-          "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + ABC + ")", both_install}},
+          "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + ABC + ")",
+          not_checked("arm64", arm64), both_install}},
         {"duplicated keys: the last one counts",
          R"({"desktop-windows-arm64": )" + entry("1.4", arm64) + R"(, "desktop-windows-x64": )" +
              entry("1.4.0", x64, "3", ABC, R"(, "url": ")" + foreign + "\"") +
@@ -290,7 +322,8 @@ TEST_F(ReleaseToolTest, CheckSaysWhatEachComputerInstallsAndWhy) {
           "arm64: chooses desktop-windows-arm64 1.4.0, because desktop-windows-x64 1.4.0 is not "
           "strictly newer",
           "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + ABC + ")",
-          "Only arm64 computers would install."}},
+          not_checked("arm64", arm64),
+          "x64 computers would not install, and not every archive could be checked."}},
         {"not an object",
          "[" + entry("1.4.0", x64) + "]",
          1,
@@ -319,6 +352,17 @@ TEST_F(ReleaseToolTest, CheckGivesTheInstallersMessageForAManifestItCannotRead) 
         std::string manifest;
         std::string message;
     };
+    // The limit itself is a manifest still: it is judged.
+    const std::string entry_text =
+        R"({"desktop-windows-x64": )" + entry("1.4", STORAGE + "a.zip") + "}";
+    const std::string at_limit =
+        write("limit.json", entry_text + std::string(1048576 - entry_text.size(), ' '));
+    const ToolRun judged = run({"check", at_limit});
+    EXPECT_EQ(judged.code, 1);
+    ASSERT_FALSE(judged.lines.empty());
+    EXPECT_EQ(judged.lines[1],
+              "x64: desktop-windows-x64 is passed over: its \"version\" \"1.4\" is "
+              "not major.minor.patch with an optional -prerelease part");
     for (const Case& c : {Case{bad_json, invalid}, Case{large, too_large}}) {
         SCOPED_TRACE(c.manifest);
         const ToolRun result = run({"check", c.manifest});
@@ -350,6 +394,9 @@ TEST_F(ReleaseToolTest, AManifestOrFolderThatIsNotThereIsThePublishersMistake) {
         {"a missing --files folder",
          {"check", manifest, "--files", path("nope")},
          "The folder " + path("nope") + " given with --files does not exist."},
+        {"a file given as the --files folder",
+         {"check", manifest, "--files", manifest},
+         "The folder " + manifest + " given with --files is not a folder."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -379,7 +426,10 @@ TEST_F(ReleaseToolTest, CheckFilesComparesEachChosenArchiveWithTheInstallersVeri
         "strictly newer",
         "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + EMPTY + ")",
         "arm64: would fail: " + arm64 + " failed its checksum (expected " + EMPTY + ", got " + ABC +
-            "): it is not the published file."};
+            "): it is not the published file.",
+        "arm64: " + files +
+            "/app-arm64.zip no longer matches the manifest: if the archive was "
+            "rebuilt, make the manifest again"};
     struct Case {
         const char* name;
         const char* x64_content;  // nullptr: no such file
@@ -396,19 +446,25 @@ TEST_F(ReleaseToolTest, CheckFilesComparesEachChosenArchiveWithTheInstallersVeri
         {"a size that differs",
          "+",
          {"x64: would fail: " + x64 + " is " + longer + " bytes, but the manifest says " + size +
-          ": the download is incomplete, or is not the published file."},
+              ": the download is incomplete, or is not the published file.",
+          "x64: " + x64_file +
+              " no longer matches the manifest: if the archive was rebuilt, make the manifest "
+              "again"},
          "Neither kind of computer would install."},
-        {"a missing archive",
+        {"a folder under the archive's name",
          nullptr,
-         {"x64: would fail: Could not read " + x64_file +
-          ": No such file or directory (os error 2)"},
+         {"x64: would fail: Could not read " + x64_file + ": it is a folder, not a file"},
          "Neither kind of computer would install."},
     };
     write("files/app-arm64.zip", "abc");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove(x64_file);
-        if (c.x64_content) write("files/app-x64.zip", published + c.x64_content);
+        if (c.x64_content) {
+            write("files/app-x64.zip", published + c.x64_content);
+        } else {
+            std::filesystem::create_directory(x64_file);
+        }
         const ToolRun result = run({"check", path("metadata.json"), "--files", files});
         EXPECT_EQ(result.code, 1);
         std::vector<std::string> expected(std::begin(x64_lines), std::end(x64_lines));
@@ -417,6 +473,101 @@ TEST_F(ReleaseToolTest, CheckFilesComparesEachChosenArchiveWithTheInstallersVeri
         expected.push_back(c.summary);
         EXPECT_EQ(result.lines, expected);
     }
+}
+
+// The verdict never goes beyond what the tool read: make reads its archives as check --files
+// does, an archive nobody gave is named as not checked, and a folder lacking it is the
+// publisher's mistake.
+TEST_F(ReleaseToolTest, EveryVerdictRestsOnWhatWasRead) {
+    struct Refused {
+        const char* name;
+        std::vector<ZipEntry> entries;  // empty: random bytes, no archive at all
+        std::string failure;            // the installer's own message
+    };
+    const std::string x64 = path("build/vantile-x64.zip");
+    const Refused refused[] = {
+        {"Vantile.exe one folder down",
+         {{"app/Vantile.exe", "MZ"}},
+         std::string(NO_APP_EXECUTABLE_MESSAGE)},
+        {"a folder named Vantile.exe",
+         {{"Vantile.exe/", "", AE_IFDIR}, {"Vantile.exe/a.txt", "a"}},
+         std::string(NO_APP_EXECUTABLE_MESSAGE)},
+        {"no zip at all", {}, unpack_failed_message(x64, TAR_FAILURE_EXIT_CODE)},
+    };
+    const std::string out = path("out/metadata.json");
+    std::filesystem::create_directories(path("out"));
+    for (const Refused& c : refused) {
+        SCOPED_TRACE(c.name);
+        if (c.entries.empty())
+            write("build/vantile-x64.zip", "\x8f\x03random bytes\xff\x00\x17");
+        else
+            write_zip(x64, c.entries);
+        const ToolRun result = run(
+            {"make", "--version", "1.4.0", "--x64", x64, "--base", CDN + "1.4.0/", "--out", out});
+        EXPECT_EQ(result.code, 1);
+        EXPECT_EQ(result.lines, std::vector<std::string>{});
+        EXPECT_TRUE(result.err.starts_with("vantile-release: The installer would not install " +
+                                           x64 + " on x64 computers: " + c.failure))
+            << result.err;
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
+
+    // Published archives that nobody gave: nothing would fail as far as read, no more.
+    write_zip(x64, APP);
+    const auto [size, sha256] = size_and_digest(x64);
+    const std::string url = CDN + "1.4.0/vantile-x64.zip";
+    write("metadata.json", R"({"desktop-windows-x64": )" + entry("1.4.0", url, size, sha256) + "}");
+    const std::string not_checked =
+        ": not checked: give the folder that holds vantile-x64.zip with --files to check it";
+    const std::string partly =
+        "No computer would fail as far as checked, but not every archive could be checked.";
+    const ToolRun unread = run({"check", path("metadata.json")});
+    EXPECT_EQ(unread.code, 3);
+    EXPECT_EQ(unread.lines,
+              (std::vector<std::string>{
+                  "x64: chooses desktop-windows-x64 1.4.0, the only entry x64 computers read",
+                  "x64: downloads " + url + " (" + size + " bytes, SHA-256 " + sha256 + ")",
+                  "x64" + not_checked,
+                  "arm64: chooses desktop-windows-x64 1.4.0, because there is no "
+                  "desktop-windows-arm64",
+                  "arm64: downloads " + url + " (" + size + " bytes, SHA-256 " + sha256 + ")",
+                  "arm64" + not_checked, partly}));
+    const ToolRun unread_json = run({"check", path("metadata.json"), "--json"});
+    EXPECT_EQ(unread_json.code, 3);
+    EXPECT_EQ(unread_json.err, "vantile-release: " + partly + "\n");
+    const JsonValue verdict = *outcome_json(unread_json).find("verdict");
+    EXPECT_EQ(std::get<bool>(verdict.find("checked_everything")->data), false);
+    EXPECT_EQ(std::get<bool>(verdict.find("installs_everywhere")->data), false);
+
+    // A --files folder without the archive says nothing of users: the publisher's mistake.
+    std::filesystem::create_directories(path("empty"));
+    const ToolRun lacking = run({"check", path("metadata.json"), "--files", path("empty")});
+    EXPECT_EQ(lacking.code, 2);
+    EXPECT_EQ(lacking.lines, std::vector<std::string>{});
+    EXPECT_EQ(lacking.err, "vantile-release: The folder " + path("empty") +
+                               " given with --files holds no vantile-x64.zip, the archive of " +
+                               url + ".\n");
+
+    // An archive rebuilt after the manifest was made: the installer's line, then the
+    // publisher's.
+    write_zip(x64, {{"Vantile.exe", "MZ rebuilt"}});
+    const auto [new_size, new_sha256] = size_and_digest(x64);
+    const ToolRun stale = run({"check", path("metadata.json"), "--files", path("build")});
+    EXPECT_EQ(stale.code, 1);
+    const std::string installer_line =
+        new_size == size ? url + " failed its checksum (expected " + sha256 + ", got " +
+                               new_sha256 + "): it is not the published file."
+                         : url + " is " + new_size + " bytes, but the manifest says " + size +
+                               ": the download is incomplete, or is not the published file.";
+    const std::vector<std::string> expected_stale = {
+        "x64: would fail: " + installer_line,
+        "x64: " + x64 +
+            " no longer matches the manifest: if the archive was rebuilt, make the "
+            "manifest again"};
+    EXPECT_NE(std::search(stale.lines.begin(), stale.lines.end(), expected_stale.begin(),
+                          expected_stale.end()),
+              stale.lines.end())
+        << testing::PrintToString(stale.lines);
 }
 
 // What tar.exe and the installer's look for Vantile.exe make of an archive: each row is a zip
@@ -579,9 +730,9 @@ TEST_F(ReleaseToolTest, CheckReadsOfflinePathsWithWindowsRules) {
           "warning: D:\\releases\\app.zip lies outside the manifest's folder: an offline folder "
           "is copied whole, and this archive would be left behind",
           "D:\\releases\\app.zip cannot be checked on this computer: only Windows reaches a "
-          "drive or a network share"},
+          "drive or a network share, so check it with vantile-release.exe on Windows"},
          3},
-        {"a network share",
+        {"a network share, so check it with vantile-release.exe on Windows",
          "\\\\server\\share\\app.zip",
          size,
          sha256,
@@ -590,7 +741,7 @@ TEST_F(ReleaseToolTest, CheckReadsOfflinePathsWithWindowsRules) {
           "warning: \\\\server\\share\\app.zip lies outside the manifest's folder: an offline "
           "folder is copied whole, and this archive would be left behind",
           "\\\\server\\share\\app.zip cannot be checked on this computer: only Windows "
-          "reaches a drive or a network share"},
+          "reaches a drive or a network share, so check it with vantile-release.exe on Windows"},
          3},
     };
     for (const Case& c : cases) {
@@ -608,8 +759,8 @@ TEST_F(ReleaseToolTest, CheckReadsOfflinePathsWithWindowsRules) {
             for (const std::string& line : c.lines) expected.push_back(computer + line);
         }
         expected.push_back(c.code == 0   ? "Both kinds of computer would install."
-                           : c.code == 3 ? "Both kinds of computer would install, as far as this "
-                                           "computer can check."
+                           : c.code == 3 ? "No computer would fail as far as checked, but not "
+                                           "every archive could be checked."
                                          : "Neither kind of computer would install.");
         EXPECT_EQ(result.lines, expected);
     }
@@ -695,6 +846,27 @@ TEST_F(ReleaseToolTest, ControlCharactersReachTheTerminalEscaped) {
     EXPECT_EQ(printable(version), "1.4.0\\x1b]0;retitled\\x07\\x1b[2J\\u009b");
     EXPECT_EQ(printable("tab\there, DEL\x7f, \xc3\xa9 stays"),
               "tab\\x09here, DEL\\x7f, \xc3\xa9 stays");
+
+    // The last C1 control, raw in the manifest, and a byte that is no UTF-8 at all.
+    write("c1.json",
+          R"({"desktop-windows-x64": )" + entry("1.4.0-\xC2\x9F", STORAGE + "app.zip") + "}");
+    const ToolRun c1 = run({"check", path("c1.json")});
+    std::string c1_all;
+    for (const std::string& line : c1.lines) c1_all += line + "\n";
+    EXPECT_EQ(c1_all.find("\xC2\x9F"), std::string::npos) << c1_all;
+    EXPECT_NE(c1_all.find("\"1.4.0-\\u009f\""), std::string::npos) << c1_all;
+    EXPECT_EQ(printable("CSI \x9b, cut \xe2\x82, \xe2\x82\xac"),
+              "CSI \\x9b, cut \\xe2\\x82, \xe2\x82\xac");
+    EXPECT_EQ(printable("\xc2\xa0 stays, \xed\xa0\x80 is a surrogate"),
+              "\xc2\xa0 stays, \\xed\\xa0\\x80 is a surrogate");
+
+    // In JSON a control character is escaped as JSON escapes it, and the document parses.
+    write("c0.json",
+          R"({"desktop-windows-x64": )" + entry(R"(1.4.0-\u001f)", STORAGE + "app.zip") + "}");
+    const ToolRun c0 = run({"check", path("c0.json"), "--json"});
+    EXPECT_EQ(c0.code, 1);
+    const JsonValue c0_document = outcome_json(c0);
+    EXPECT_NE(c0_document.find("verdict")->find("computers"), nullptr);
 }
 
 TEST_F(ReleaseToolTest, MakeWritesTheManifestAndWhatEachComputerWouldInstall) {
@@ -742,10 +914,14 @@ TEST_F(ReleaseToolTest, MakeWritesTheManifestAndWhatEachComputerWouldInstall) {
     const std::vector<std::string> verdict = {
         "x64: chooses desktop-windows-x64 1.4.0, the only entry x64 computers read",
         "x64: downloads " + x64_url + " (" + x64_size + " bytes, SHA-256 " + x64_sha256 + ")",
+        "x64: " + x64 + " has that size and SHA-256",
+        "x64: " + x64 + " unpacks with Vantile.exe at its top",
         "arm64: chooses desktop-windows-arm64 1.4.0, because desktop-windows-x64 1.4.0 is not "
         "strictly newer",
         "arm64: downloads " + arm64_url + " (" + arm64_size + " bytes, SHA-256 " + arm64_sha256 +
             ")",
+        "arm64: " + arm64 + " has that size and SHA-256",
+        "arm64: " + arm64 + " unpacks with Vantile.exe at its top",
         "Both kinds of computer would install."};
     std::vector<std::string> expected = {"Wrote " + out};
     expected.insert(expected.end(), verdict.begin(), verdict.end());
@@ -782,7 +958,7 @@ TEST_F(ReleaseToolTest, MakeLocalNamesEachArchiveBesideTheManifest) {
     const std::string folder = path("offline");
     EXPECT_EQ(made.lines[2], "x64: copies the local file " + folder + "\\vantile-x64.zip (" + size +
                                  " bytes, SHA-256 " + sha256 + ")");
-    EXPECT_EQ(made.lines[4], "arm64: copies the local file " + folder + "\\arm64/vantile.zip (" +
+    EXPECT_EQ(made.lines[6], "arm64: copies the local file " + folder + "\\arm64/vantile.zip (" +
                                  size + " bytes, SHA-256 " + sha256 + ")");
 
     const ToolRun checked = run({"check", out});
@@ -807,6 +983,8 @@ TEST_F(ReleaseToolTest, MakeLocalRefusesNamesWindowsReadsOtherwise) {
         {"app.zip.", "app.zip.", "Windows drops the full stop or space it ends in"},
         {"aux/app.zip", "aux", "aux is a device name on Windows"},
         {"tab\tname.zip", "tab\\x09name.zip", "it holds a control character", "tab\\x09name.zip"},
+        {"a|b.zip", "a|b.zip", "it holds |, which Windows does not allow in a name"},
+        {"builds/CON.zip", "CON.zip", "CON is a device name on Windows"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -877,7 +1055,8 @@ TEST_F(ReleaseToolTest, MakeReplacesTheManifestOnlyWhenTheNewOneIsComplete) {
 }
 
 TEST_F(ReleaseToolTest, MakeRefusesWhatTheInstallerWouldRefuseAndWritesNothing) {
-    const std::string x64 = write("vantile-x64.zip", "abc");
+    write_zip(dir_ / "vantile-x64.zip", APP);
+    const std::string x64 = path("vantile-x64.zip");
     const std::string arm64_same_name = write("arm64/vantile-x64.zip", "abc");
     const std::string spaced = write("vantile x64.zip", "abc");
     const std::string outside = write("elsewhere/vantile-arm64.zip", "abc");
@@ -977,6 +1156,12 @@ TEST_F(ReleaseToolTest, WrongArgumentsExitWithTwoAndTheUsage) {
         {{"check", "a.json", "--files"}, "--files needs a value."},
         {{"check", "a.json", "--files="}, "--files needs a value."},
         {{"check", "a.json", "--base", "x"}, "Unknown option --base."},
+        {{"check", "m.json", "-f", "out"}, "Unknown option -f. Did you mean --files?"},
+        {{"check", "m.json", "--file=out"}, "Unknown option --file=out. Did you mean --files?"},
+        {{"make", "--amr64", x64}, "Unknown option --amr64. Did you mean --arm64?"},
+        {{"make", "--zzz"}, "Unknown option --zzz."},
+        {{"mkae"}, "Unknown command mkae: use make or check. Did you mean make?"},
+        {{"-x", "check"}, "Unknown option -x: say what to do first, make or check."},
         {{"make", "--x64", x64, "--base", STORAGE}, "make needs --version."},
         {{"make", "--version", "1.4.0", "--base", STORAGE},
          "make needs --x64 with the x64 archive."},
@@ -995,7 +1180,8 @@ TEST_F(ReleaseToolTest, WrongArgumentsExitWithTwoAndTheUsage) {
         "                            (--base https://... | --local) [--out metadata.json] "
         "[--json]\n"
         "       vantile-release check MANIFEST [--files FOLDER] [--json]\n"
-        "       vantile-release --help\n";
+        "       vantile-release help [make | check]\n"
+        "       vantile-release --version\n";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
         const ToolRun result = run(c.arguments);
@@ -1008,7 +1194,7 @@ TEST_F(ReleaseToolTest, WrongArgumentsExitWithTwoAndTheUsage) {
         with_json.push_back("--json");
         const ToolRun json = run(with_json);
         EXPECT_EQ(json.code, 2);
-        EXPECT_EQ(json.err, "");
+        EXPECT_EQ(json.err, "vantile-release: " + c.message + "\n");
         std::string text;
         for (const std::string& line : json.lines) text += line + "\n";
         Result<JsonValue> document = parse_json(text);
@@ -1016,6 +1202,74 @@ TEST_F(ReleaseToolTest, WrongArgumentsExitWithTwoAndTheUsage) {
         EXPECT_EQ(*document.value().find("error")->as_string(), c.message);
         EXPECT_EQ(std::get<std::uint64_t>(document.value().find("exit_code")->data), 2u);
         EXPECT_EQ(*document.value().find("usage")->as_string(), synopsis);
+    }
+
+    // --json is only the bare word: with a value it is a mistake, answered for people.
+    const ToolRun valued = run({"check", "m.json", "--json=1"});
+    EXPECT_EQ(valued.code, 2);
+    EXPECT_EQ(valued.lines, std::vector<std::string>{});
+    EXPECT_EQ(valued.err,
+              "vantile-release: Unknown option --json=1. Did you mean --json?\n" + synopsis);
+}
+
+TEST_F(ReleaseToolTest, VersionAndEachCommandsHelp) {
+    const ToolRun version = run({"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.lines, std::vector<std::string>{"vantile-release " VANTILE_VERSION_TEXT});
+
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string usage;    // the first line
+        std::string option;   // one of its options' lines
+        std::string foreign;  // the other command's option, which must not be listed
+    };
+    const Case cases[] = {
+        {{"help", "make"},
+         "Usage: vantile-release make --version VERSION --x64 ARCHIVE [--arm64 ARCHIVE]",
+         "  --out FILE          where the manifest is written (metadata.json)",
+         "--files"},
+        {{"make", "--help"},
+         "Usage: vantile-release make --version VERSION --x64 ARCHIVE [--arm64 ARCHIVE]",
+         "  --local             name each archive by its path beside the manifest (an offline "
+         "folder)",
+         "--files"},
+        {{"check", "-h"},
+         "Usage: vantile-release check MANIFEST [--files FOLDER] [--json]",
+         "  --files FOLDER  the folder that holds the published archives under their file names",
+         "--x64"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        const ToolRun help = run(c.arguments);
+        EXPECT_EQ(help.code, 0);
+        EXPECT_EQ(help.err, "");
+        ASSERT_FALSE(help.lines.empty());
+        EXPECT_EQ(help.lines.front(), c.usage);
+        EXPECT_NE(std::find(help.lines.begin(), help.lines.end(), c.option), help.lines.end());
+        for (const std::string& line : help.lines)
+            EXPECT_EQ(line.find(c.foreign), std::string::npos) << line;
+    }
+}
+
+// A stream that takes nothing, as standard output on a full disk or a closed pipe.
+class RefusingBuffer : public std::streambuf {
+  protected:
+    int_type overflow(int_type) override { return traits_type::eof(); }
+    std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+};
+
+TEST_F(ReleaseToolTest, OutputThatCannotBeWrittenIsAFailure) {
+    const std::string manifest = write(
+        "metadata.json", R"({"desktop-windows-x64": )" + entry("1.4.0", STORAGE + "a.zip") + "}");
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"check", manifest}, {"check", manifest, "--json"}, {"--help"}}) {
+        SCOPED_TRACE(testing::PrintToString(arguments));
+        RefusingBuffer refusing;
+        std::ostream out(&refusing);
+        std::ostringstream err;
+        EXPECT_NE(run_release_tool(arguments, out, err), 0);
+        EXPECT_NE(err.str().find("vantile-release: Could not write the output to standard output."),
+                  std::string::npos);
     }
 }
 
@@ -1033,7 +1287,7 @@ TEST_F(ReleaseToolTest, HelpAnywherePrintsTheUsage) {
         EXPECT_EQ(help.code, 0);
         EXPECT_EQ(help.err, "");
         ASSERT_FALSE(help.lines.empty());
-        EXPECT_TRUE(help.lines.front().starts_with("Usage: vantile-release make"));
+        EXPECT_TRUE(help.lines.front().starts_with("Usage: vantile-release "));
         EXPECT_NE(std::find(help.lines.begin(), help.lines.end(),
                             "Exit codes: 0 done (check: both kinds of computer would install), 1 "
                             "refused or"),
@@ -1042,25 +1296,24 @@ TEST_F(ReleaseToolTest, HelpAnywherePrintsTheUsage) {
 }
 
 TEST_F(ReleaseToolTest, JsonGivesTheSameVerdictsForScripts) {
-    const std::string x64 = write("app-x64.zip", "abc");
+    write_zip(dir_ / "app-x64.zip", APP);
+    const std::string x64 = path("app-x64.zip");
     const std::string out = path("metadata.json");
     const ToolRun made = run(
         {"make", "--json", "--version", "1.4.0", "--x64", x64, "--base", STORAGE, "--out", out});
     ASSERT_EQ(made.code, 0);
-    std::string made_text;
-    for (const std::string& line : made.lines) made_text += line + "\n";
-    Result<JsonValue> made_document = parse_json(made_text);
-    ASSERT_TRUE(made_document.ok()) << made_document.error();
-    EXPECT_EQ(*made_document.value().find("wrote")->as_string(), out);
+    EXPECT_EQ(made.err, "");
+    const JsonValue made_document = outcome_json(made);
+    EXPECT_EQ(*made_document.find("command")->as_string(), "make");
+    EXPECT_EQ(*made_document.find("wrote")->as_string(), out);
+    EXPECT_TRUE(std::holds_alternative<JsonNull>(made_document.find("error")->data));
 
     write("bad/app-x64.zip", "abcd");
     const ToolRun checked = run({"check", out, "--files", path("bad"), "--json"});
     EXPECT_EQ(checked.code, 1);
-    std::string text;
-    for (const std::string& line : checked.lines) text += line + "\n";
-    Result<JsonValue> document = parse_json(text);
-    ASSERT_TRUE(document.ok()) << document.error();
-    const JsonValue& verdict = document.value();
+    const JsonValue checked_document = outcome_json(checked);
+    EXPECT_EQ(*checked_document.find("command")->as_string(), "check");
+    const JsonValue& verdict = *checked_document.find("verdict");
     EXPECT_EQ(std::get<bool>(verdict.find("installs_everywhere")->data), false);
     EXPECT_EQ(*verdict.find("summary")->as_string(), "Neither kind of computer would install.");
     const auto& computers = std::get<JsonArray>(verdict.find("computers")->data);
@@ -1071,48 +1324,114 @@ TEST_F(ReleaseToolTest, JsonGivesTheSameVerdictsForScripts) {
     EXPECT_EQ(*arm64.find("chosen")->find("asset")->as_string(), "desktop-windows-x64");
     EXPECT_EQ(*arm64.find("download")->as_string(), STORAGE + "app-x64.zip");
     EXPECT_EQ(*arm64.find("archive")->as_string(), path("bad") + "/app-x64.zip");
-    const std::string failure = STORAGE +
-                                "app-x64.zip is 4 bytes, but the manifest says 3: the download is "
-                                "incomplete, or is not the published file.";
+    const auto [size, sha256] = size_and_digest(x64);
+    const std::string failure = STORAGE + "app-x64.zip is 4 bytes, but the manifest says " + size +
+                                ": the download is incomplete, or is not the published file.";
     EXPECT_EQ(*arm64.find("failure")->as_string(), failure);
     const auto& lines = std::get<JsonArray>(arm64.find("lines")->data);
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(*lines.back().as_string(), "arm64: would fail: " + failure);
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                           [&](const JsonValue& line) {
+                               return *line.as_string() == "arm64: would fail: " + failure;
+                           }),
+              lines.end());
+    // The failure's summary on standard error too, for a CI log.
+    EXPECT_EQ(checked.err,
+              "vantile-release: Neither kind of computer would install. x64: " + failure + "\n");
+    EXPECT_EQ(*checked_document.find("summary")->as_string(),
+              "Neither kind of computer would install. x64: " + failure);
 
-    // A refusal is JSON too, on standard output.
+    // A refusal is the same document, its summary on standard error.
     const ToolRun refused =
         run({"make", "--json", "--version", "1.4", "--x64", x64, "--base", STORAGE, "--out", out});
     EXPECT_EQ(refused.code, 1);
-    EXPECT_EQ(refused.err, "");
-    ASSERT_FALSE(refused.lines.empty());
-    std::string refused_text;
-    for (const std::string& line : refused.lines) refused_text += line + "\n";
-    Result<JsonValue> refusal = parse_json(refused_text);
-    ASSERT_TRUE(refusal.ok()) << refusal.error();
-    EXPECT_TRUE(refusal.value().find("error")->as_string()->starts_with("The version 1.4 is not"));
+    const JsonValue refusal = outcome_json(refused);
+    const std::string refusal_text = *refusal.find("error")->as_string();
+    EXPECT_TRUE(refusal_text.starts_with("The version 1.4 is not"));
+    EXPECT_EQ(refused.err, "vantile-release: " + refusal_text + "\n");
+    EXPECT_TRUE(std::holds_alternative<JsonNull>(refusal.find("verdict")->data));
+    EXPECT_TRUE(std::holds_alternative<JsonNull>(refusal.find("usage")->data));
 
     // An archive only Windows reaches, and one outside the offline folder.
     write("offline/metadata.json", R"({"desktop-windows-x64": )" + entry("1.4.0", "D:\\app.zip") +
                                        R"(, "desktop-windows-arm64": )" +
-                                       entry("1.4.0", "..\\app-x64.zip", "3", ABC) + "}");
+                                       entry("1.4.0", "..\\app-x64.zip", size, sha256) + "}");
     const ToolRun unchecked = run({"check", path("offline/metadata.json"), "--json"});
-    EXPECT_EQ(unchecked.code, 1);  // app-x64.zip holds "abc", which tar.exe cannot unpack
-    std::string unchecked_text;
-    for (const std::string& line : unchecked.lines) unchecked_text += line + "\n";
-    Result<JsonValue> partial = parse_json(unchecked_text);
-    ASSERT_TRUE(partial.ok()) << partial.error();
-    EXPECT_EQ(std::get<bool>(partial.value().find("checked_everything")->data), false);
-    const auto& judged = std::get<JsonArray>(partial.value().find("computers")->data);
+    EXPECT_EQ(unchecked.code, 3);
+    const JsonValue partial = *outcome_json(unchecked).find("verdict");
+    EXPECT_EQ(std::get<bool>(partial.find("checked_everything")->data), false);
+    const auto& judged = std::get<JsonArray>(partial.find("computers")->data);
     ASSERT_EQ(judged.size(), 2u);
     EXPECT_EQ(*judged[0].find("unchecked")->as_string(),
               "D:\\app.zip cannot be checked on this computer: only Windows reaches a drive or a "
-              "network share");
+              "network share, so check it with vantile-release.exe on Windows");
     EXPECT_TRUE(std::holds_alternative<JsonNull>(judged[1].find("unchecked")->data));
+    EXPECT_TRUE(std::holds_alternative<JsonNull>(judged[1].find("failure")->data));
     const auto& warnings = std::get<JsonArray>(judged[1].find("warnings")->data);
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_TRUE(warnings[0].as_string()->starts_with("..\\app-x64.zip lies outside"));
-    EXPECT_EQ(*judged[1].find("failure")->as_string(),
-              "Could not unpack " + path("offline") + "\\..\\app-x64.zip (tar.exe exit code 1).");
+}
+
+// A hostile archive costs bounded memory: refusals past the first few are counted, not kept;
+// a name that is no UTF-8 is shown byte by byte, on the terminal and in JSON alike.
+TEST_F(ReleaseToolTest, HostileArchivesCostBoundedMemory) {
+    std::vector<ZipEntry> entries = {{"Vantile.exe", "MZ"}, {"csi\x9bname", "t", AE_IFLNK}};
+    const std::size_t links = REFUSALS_NAMED + 5;
+    for (std::size_t i = 1; i < links; ++i)
+        entries.push_back({"link" + std::to_string(i), "t", AE_IFLNK});
+    const std::string archive = path("files/app.zip");
+    write_zip(archive, entries);
+    const auto [size, sha256] = size_and_digest(archive);
+    write("metadata.json",
+          R"({"desktop-windows-x64": )" + entry("1.4.0", STORAGE + "app.zip", size, sha256) + "}");
+    std::vector<std::string> expected = {
+        "x64: would fail: " + unpack_failed_message(archive, TAR_FAILURE_EXIT_CODE),
+        "x64: tar.exe refuses csi\\x9bname: it is a symbolic link"};
+    for (std::size_t i = 1; i < REFUSALS_NAMED; ++i)
+        expected.push_back("x64: tar.exe refuses link" + std::to_string(i) +
+                           ": it is a symbolic link");
+    expected.push_back("x64: tar.exe refuses 5 more entries");
+    const ToolRun result = run({"check", path("metadata.json"), "--files", path("files")});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_NE(
+        std::search(result.lines.begin(), result.lines.end(), expected.begin(), expected.end()),
+        result.lines.end())
+        << testing::PrintToString(result.lines);
+
+    const ToolRun json = run({"check", path("metadata.json"), "--files", path("files"), "--json"});
+    const JsonValue document = outcome_json(json);
+    const JsonValue* computers = document.find("verdict")->find("computers");
+    ASSERT_NE(computers, nullptr);
+    const auto& lines =
+        std::get<JsonArray>(std::get<JsonArray>(computers->data)[0].find("lines")->data);
+    EXPECT_EQ(*lines[lines.size() - 1 - REFUSALS_NAMED].as_string(),
+              "x64: tar.exe refuses csi\\x9bname: it is a symbolic link");
+}
+
+// Both computers choosing one archive read it once: its digest and its unpacking.
+TEST_F(ReleaseToolTest, AnArchiveBothComputersChooseIsReadOnce) {
+    int hashed = 0;
+    int unpacked = 0;
+    const ArchiveAccess access{
+        path("files"),
+        {},
+        [](std::string_view path) { return std::optional<std::string>(path); },
+        [&](const std::string&, std::string_view, std::int64_t) {
+            ++hashed;
+            return Result<FileDigest>(FileDigest{3, ABC});
+        },
+        [&](const std::string&, std::string_view) {
+            ++unpacked;
+            return UnpackVerdict{};
+        }};
+    std::filesystem::create_directories(path("files"));
+    write("files/app.zip", "abc");
+    const std::string manifest =
+        R"({"desktop-windows-x64": )" + entry("1.4.0", STORAGE + "app.zip") + "}";
+    const ManifestVerdict verdict = check_manifest(manifest, LocalFile{path("m.json")}, access);
+    EXPECT_TRUE(verdict.installs_everywhere());
+    EXPECT_EQ(hashed, 1);
+    EXPECT_EQ(unpacked, 1);
 }
 
 // The rules on entries as tar.exe on Windows reads their names: "\" separates as "/" does.

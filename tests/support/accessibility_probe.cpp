@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "support_text.h"
+#include "ui/installer_window.h"
 
 using support::json_string;
 using support::print;
@@ -55,7 +56,7 @@ std::wstring window_text(HWND window) {
 }
 
 HWND find_installer() {
-    return FindWindowW(L"VantileInstallWindow", nullptr);
+    return FindWindowW(vantile::WINDOW_CLASS_NAME, nullptr);
 }
 
 HWND find_control(HWND main, const std::wstring& wanted) {

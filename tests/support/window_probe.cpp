@@ -30,7 +30,9 @@
 #include <string>
 #include <vector>
 
+#include "shell/startup.h"
 #include "support_text.h"
+#include "ui/installer_window.h"
 #include "windows/unique_handle.h"
 
 using support::json_string;
@@ -76,7 +78,7 @@ std::string boolean(bool value) {
 }
 
 HWND find_installer() {
-    return FindWindowW(L"VantileInstallWindow", nullptr);
+    return FindWindowW(vantile::WINDOW_CLASS_NAME, nullptr);
 }
 
 HWND focused_window(HWND main) {
@@ -319,7 +321,7 @@ int error_box(bool dismiss) {
 }
 
 int lock() {
-    vantile::UniqueHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, L"Local\\VantileInstall"));
+    vantile::UniqueHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, vantile::SINGLE_INSTANCE_MUTEX));
     print(std::string("{\"held\": ") + boolean(static_cast<bool>(mutex)) + "}");
     return 0;
 }

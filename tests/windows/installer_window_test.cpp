@@ -11,12 +11,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ui/window_creation.h"
 #include "ui/installer_window_record.h"
 #include "ui/window_messages.h"
 #include "ui/window_procedure.h"
+#include "ui/window_sink.h"
 #include "windows/wide_text.h"
 #include "windows/windows_operations.h"
 
@@ -152,15 +154,15 @@ TEST_F(InstallerWindowTest, StartsHiddenWithTheFiveControlsInOrder) {
         {window_->progress_bar, L"msctls_progress32", "", WS_CHILD | WS_VISIBLE, 0},
         {window_->details_box, L"Edit", "",
          WS_CHILD | WS_TABSTOP | WS_VSCROLL | ES_READONLY | ES_AUTOVSCROLL | ES_MULTILINE, 0},
-        {window_->cancel_button, L"Button", "Cancel",
-         WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, ID_CANCEL_BUTTON},
         {window_->try_again_button, L"Button", "Try again", WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON,
          ID_TRY_AGAIN_BUTTON},
+        {window_->cancel_button, L"Button", "Cancel",
+         WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, ID_CANCEL_BUTTON},
     };
     HWND child = GetWindow(main, GW_CHILD);
     for (const Expected& expected : controls) {
         SCOPED_TRACE(from_wide(expected.window_class));
-        ASSERT_EQ(child, expected.control);  // in creation order
+        ASSERT_EQ(child, expected.control);  // in creation order, which is the tab order
         wchar_t name[64] = {};
         GetClassNameW(child, name, 64);
         EXPECT_EQ(_wcsicmp(name, expected.window_class), 0);
@@ -442,6 +444,36 @@ TEST_F(InstallerWindowTest, AnInstallOrACancelWithoutLeftoversClosesTheWindowAtO
     }
 }
 
+// A worker whose report is in the slot but whose post was lost (the queue was full, say): the
+// window learns from the worker's thread that it ended.
+DWORD WINAPI end_with_a_lost_post(void* parameter) {
+    // Posts to a window that no longer exists fail, as a post to a full queue does.
+    const HWND gone =
+        CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    DestroyWindow(gone);
+    hand_off_report(*static_cast<OutcomeSlot*>(parameter), gone, report_of(Cancelled{}));
+    return 0;
+}
+
+TEST_F(InstallerWindowTest, AWorkerWhoseReportWasNotPostedStillEndsTheWindow) {
+    window_->worker.reset(
+        CreateThread(nullptr, 0, end_with_a_lost_post, window_->outcome_slot.get(), 0, nullptr));
+    ASSERT_TRUE(window_->worker);
+    // Should the window wait for ever, the loop is ended from outside with a code of its own.
+    const DWORD ui_thread = GetCurrentThreadId();
+    UniqueHandle loop_ended(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread watchdog([&] {
+        if (WaitForSingleObject(loop_ended.get(), 60000) == WAIT_TIMEOUT)
+            PostThreadMessageW(ui_thread, WM_QUIT, 99, 0);
+    });
+    const int exit_code = run_message_loop(*window_);
+    SetEvent(loop_ended.get());
+    watchdog.join();
+    EXPECT_EQ(exit_code, 2);  // the cancelled attempt's code, not the watchdog's
+    EXPECT_FALSE(IsWindow(window_->hwnd));
+    EXPECT_FALSE(window_->worker);
+}
+
 TEST_F(InstallerWindowTest, AnInstallThatLeftItsFolderBehindStaysOpenWithoutTryAgain) {
     show();
     finish(report_of(Installed{"2.0.1"}, true));
@@ -543,22 +575,33 @@ TEST_F(InstallerWindowTest, EnterPressesTheFocusedButtonElseTheDefaultOne) {
     EXPECT_EQ(quit_code(), 1);
 }
 
-TEST_F(InstallerWindowTest, TabAndShiftTabLeaveTheDetailsBox) {
+TEST_F(InstallerWindowTest, TabAndShiftTabGoRoundInReadingOrder) {
     show();
     SetForegroundWindow(window_->hwnd);
     finish(report_of(Failed{"m", InstallStep::Downloading}));
-    // What the read-only details box sends for Tab and Shift+Tab.
-    SetFocus(window_->details_box);
-    send(WM_NEXTDLGCTL, 0, 0);
-    EXPECT_EQ(GetFocus(), window_->cancel_button);
-    SetFocus(window_->details_box);
-    send(WM_NEXTDLGCTL, 1, 0);
-    EXPECT_EQ(GetFocus(), window_->try_again_button);
+    // Left to right and round: the details box, Try again, Close. A button's Tab is what
+    // IsDialogMessageW does; the read-only details box sends WM_NEXTDLGCTL for it.
+    const HWND details = window_->details_box;
+    const HWND try_again = window_->try_again_button;
+    const HWND close = window_->cancel_button;
+    struct Move {
+        HWND from;
+        bool backwards;
+        HWND to;
+    };
+    for (const Move& move : {Move{details, false, try_again}, Move{try_again, false, close},
+                             Move{close, false, details}, Move{details, true, close},
+                             Move{close, true, try_again}, Move{try_again, true, details}}) {
+        SCOPED_TRACE(text_of(move.from) + (move.backwards ? " Shift+Tab" : " Tab"));
+        SetFocus(move.from);
+        send(WM_NEXTDLGCTL, move.backwards ? 1 : 0, 0);
+        EXPECT_EQ(GetFocus(), move.to);
+    }
     // And for Enter: the default button is focused by handle.
     send(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(window_->cancel_button), TRUE);
     EXPECT_EQ(GetFocus(), window_->cancel_button);
-    // The details box is a tab stop: Tab from Try again reaches it, all text selected.
-    SetFocus(window_->try_again_button);
+    // The details box, reached by Tab, has all its text selected.
+    SetFocus(window_->cancel_button);
     send(WM_NEXTDLGCTL, 0, 0);
     EXPECT_EQ(GetFocus(), window_->details_box);
     DWORD start = 1, end = 0;

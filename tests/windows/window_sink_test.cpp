@@ -213,8 +213,11 @@ TEST_F(WindowSinkTest, TheWorkerTurnsAnExceptionInAStepIntoAFailureOfThatStep) {
         ThrowingWhileUnpacking computer(test.unknown);
         auto slot = std::make_shared<OutcomeSlot>();
         auto* task = new WorkerTask{LocalFile{"C:\\m\\metadata.json"},
-                                    WindowSink(cancel_, log_, window_, [](std::uint32_t) {}), slot,
-                                    &computer, window_};
+                                    WindowSink(cancel_, log_, window_, [](std::uint32_t) {}),
+                                    slot,
+                                    &computer,
+                                    window_,
+                                    log_};
         EXPECT_EQ(run_worker_task(task), 0u);  // the task is the worker's and goes with it
 
         const std::vector<Posted> messages = posted();

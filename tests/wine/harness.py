@@ -11,12 +11,14 @@ import shutil
 import subprocess
 import tempfile
 import time
+import unittest
 
 SOURCE_DIR = pathlib.Path(os.environ.get("VANTILE_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
 BUILD_DIR = pathlib.Path(os.environ.get("VANTILE_BUILD_DIR", SOURCE_DIR / "build" / "mingw"))
 PREFIX = pathlib.Path(os.environ.get("VANTILE_WINEPREFIX", SOURCE_DIR / "build" / "wine-prefix"))
 EXE = BUILD_DIR / "vantile-install.exe"
 SUPPORT_DIR = BUILD_DIR / "tests" / "support"
+DOUBLES = SUPPORT_DIR / "doubles"
 DRIVE_C = PREFIX / "drive_c"
 SYSTEM32 = DRIVE_C / "windows" / "system32"
 TEMP_DIR = DRIVE_C / "users" / getpass.getuser() / "Temp"
@@ -175,3 +177,24 @@ class placed_file:
 def system_tar(content=b"MZ"):
     """tar.exe in the prefix's system32, where Wine's SystemRoot points in every process."""
     return placed_file(SYSTEM32 / "tar.exe", content)
+
+
+class InstallerTestCase(unittest.TestCase):
+    """A test that runs the installer in the shared prefix: it starts with no log and no
+    staging folder, and leaves no staging folder (nor anything it asked for) behind."""
+
+    def setUp(self):
+        super().setUp()
+        clear_log()
+        remove_staging_folders()
+        self.addCleanup(remove_staging_folders)
+
+    def work_folder(self, prefix, parent=DRIVE_C):
+        """A fresh folder for this test's files, removed when the test ends."""
+        folder = pathlib.Path(tempfile.mkdtemp(prefix=prefix, dir=parent))
+        self.addCleanup(shutil.rmtree, folder, True)
+        return folder
+
+    def place_tar_double(self):
+        """The tar.exe double in system32 until the test ends."""
+        self.enterContext(system_tar(DOUBLES / "tar.exe"))

@@ -5,17 +5,14 @@ the server's CONNECT proxy.
 The tests must run under scripts/with-test-ca.sh, which makes the CA that Wine trusts.
 """
 import pathlib
-import shutil
 import sys
-import tempfile
-import unittest
 
 import harness
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 from release_server import ReleaseServer, build_sample_release  # noqa: E402
 
-DOUBLES = harness.SUPPORT_DIR / "doubles"
+DOUBLES = harness.DOUBLES
 FIRST_LINE = harness.FIRST_LINE
 DEFAULT_MANIFEST = ("https://releases.mirrowfold.example/s3-mirrowfold-upgrade-3/vantile/desktop/"
                     "metadata.json")
@@ -40,20 +37,17 @@ def size_message(url, received, expected):
             "the published file." % (url, received, expected))
 
 
-class HttpsInstallTest(unittest.TestCase):
+class HttpsInstallTest(harness.InstallerTestCase):
     """Each test gets a fresh release folder, its own server and an empty log."""
 
     host = "storage"          # where the sample release's archive is published
     manifest_overrides = None
 
     def setUp(self):
-        harness.clear_log()
-        harness.remove_staging_folders()
-        self.addCleanup(harness.remove_staging_folders)
-        self.work = pathlib.Path(tempfile.mkdtemp(prefix="https-e2e-", dir=harness.BUILD_DIR))
-        self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
+        super().setUp()
+        self.work = self.work_folder("https-e2e-", harness.BUILD_DIR)
         self.record = self.work / "record.txt"
-        self.enterContext(harness.system_tar(DOUBLES / "tar.exe"))
+        self.place_tar_double()
         self.release = build_sample_release(self.work / "release", DOUBLES / "Vantile.exe",
                                             archive_name=ARCHIVE_NAME, host=self.host,
                                             manifest_overrides=self.manifest_overrides)

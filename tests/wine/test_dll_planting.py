@@ -18,7 +18,6 @@ import pathlib
 import re
 import shutil
 import sys
-import tempfile
 import zipfile
 
 import harness
@@ -27,7 +26,7 @@ import window_support as ws
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 from release_server import ReleaseServer, build_sample_release  # noqa: E402
 
-DOUBLES = harness.SUPPORT_DIR / "doubles"
+DOUBLES = harness.DOUBLES
 PLANTED_DLL = harness.SUPPORT_DIR / "release" / "planted.dll"
 DOWNLOADS = harness.DRIVE_C / "users" / getpass.getuser() / "Downloads"
 FIRST_LINE = "vantile-install 1.4.53 (production)"
@@ -90,19 +89,15 @@ class DllPlantingTest(ws.WindowTestCase):
     SESSION_NAME = "dll-planting"
 
     def setUp(self):
-        harness.clear_log()
-        harness.remove_staging_folders()
-        self.addCleanup(harness.remove_staging_folders)
+        super().setUp()
         DOWNLOADS.mkdir(parents=True, exist_ok=True)
         # The installer's folder: a Downloads folder where anything may lie beside it.
-        self.folder = pathlib.Path(tempfile.mkdtemp(prefix="planting-", dir=DOWNLOADS))
-        self.addCleanup(shutil.rmtree, self.folder, True)
+        self.folder = self.work_folder("planting-", DOWNLOADS)
         self.exe = self.folder / "vantile-install.exe"
         shutil.copyfile(harness.EXE, self.exe)
-        self.work = pathlib.Path(tempfile.mkdtemp(prefix="planting-release-", dir=harness.DRIVE_C))
-        self.addCleanup(shutil.rmtree, self.work, True)
+        self.work = self.work_folder("planting-release-")
         self.record = self.work / "record.txt"
-        self.enterContext(harness.system_tar(DOUBLES / "tar.exe"))
+        self.place_tar_double()
         self.local_manifest = self.make_local_release()
         release = build_sample_release(self.work / "https", DOUBLES / "Vantile.exe")
         self.server = ReleaseServer(release.release_dir)

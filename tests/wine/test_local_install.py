@@ -3,28 +3,22 @@ real program under Wine, and each failure of reading, choosing, verifying and la
 with the exact message the log gives."""
 import hashlib
 import json
-import pathlib
-import shutil
-import tempfile
 import unittest
 import zipfile
 
 import harness
 
-DOUBLES = harness.SUPPORT_DIR / "doubles"
+DOUBLES = harness.DOUBLES
 FIRST_LINE = harness.FIRST_LINE
 LOCAL_APP_DATA = "C:\\users\\%s\\AppData\\Local" % harness.TEMP_DIR.parent.name
 
 
-class LocalInstallTest(unittest.TestCase):
+class LocalInstallTest(harness.InstallerTestCase):
     def setUp(self):
-        harness.clear_log()
-        harness.remove_staging_folders()
-        self.work = pathlib.Path(tempfile.mkdtemp(prefix="vantile-local-", dir=harness.DRIVE_C))
-        self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
+        super().setUp()
+        self.work = self.work_folder("vantile-local-")
         self.record = self.work / "record.txt"
-        self.enterContext(harness.system_tar(DOUBLES / "tar.exe"))
-        self.addCleanup(harness.remove_staging_folders)
+        self.place_tar_double()
         self.archive = self.work / "app-x64.zip"
         with zipfile.ZipFile(self.archive, "w", compression=zipfile.ZIP_DEFLATED) as bundle:
             bundle.write(DOUBLES / "Vantile.exe", "Vantile.exe")

@@ -24,7 +24,7 @@ from release_server import build_sample_release  # noqa: E402
 from release_server.ca import issue_server_certificate, run_ca  # noqa: E402
 from release_server.server import CDN_HOST, STORAGE_HOST, STORAGE_PREFIX  # noqa: E402
 
-DOUBLES = harness.SUPPORT_DIR / "doubles"
+DOUBLES = harness.DOUBLES
 ARCHIVE_NAME = "vantile-desktop-1.4.0-win32-x64.zip"
 
 
@@ -55,7 +55,7 @@ def stop(process):
         process.wait()
 
 
-class RealServersTest(unittest.TestCase):
+class RealServersTest(harness.InstallerTestCase):
     @classmethod
     def setUpClass(cls):
         cls.work = pathlib.Path(tempfile.mkdtemp(prefix="real-servers-", dir=harness.BUILD_DIR))
@@ -135,10 +135,8 @@ http {{
         wait_for_port(443, nginx, "nginx")
 
     def setUp(self):
-        harness.clear_log()
-        harness.remove_staging_folders()
-        self.addCleanup(harness.remove_staging_folders)
-        self.enterContext(harness.system_tar(DOUBLES / "tar.exe"))
+        super().setUp()
+        self.place_tar_double()
         self.record = self.work / "record.txt"
         self.record.unlink(missing_ok=True)
 

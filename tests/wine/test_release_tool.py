@@ -11,7 +11,6 @@ import pathlib
 import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
 import zipfile
 
@@ -21,7 +20,7 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 from release_server import (STORAGE_PREFIX, ReleaseServer, build_url, make_manifest,  # noqa: E402
                             release_tool)
 
-DOUBLES = harness.SUPPORT_DIR / "doubles"
+DOUBLES = harness.DOUBLES
 TOOL = harness.BUILD_DIR / "vantile-release.exe"
 BASE = build_url("")
 PROXY_VARIABLES = ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "no_proxy",
@@ -72,14 +71,11 @@ def run_tool(*arguments, cwd=None):
             result.stderr.decode("utf-8", errors="replace"))
 
 
-class ReleaseToolTestCase(unittest.TestCase):
+class ReleaseToolTestCase(harness.InstallerTestCase):
     def setUp(self):
-        harness.clear_log()
-        harness.remove_staging_folders()
-        self.addCleanup(harness.remove_staging_folders)
-        self.work = pathlib.Path(tempfile.mkdtemp(prefix="release-tool-", dir=harness.DRIVE_C))
-        self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
-        self.enterContext(harness.system_tar(DOUBLES / "tar.exe"))
+        super().setUp()
+        self.work = self.work_folder("release-tool-")
+        self.place_tar_double()
         self.record = self.work / "record.txt"
 
     def install(self, manifest, server=None, cwd=None):
@@ -112,10 +108,15 @@ class PublishedReleaseTest(ReleaseToolTestCase):
             "Wrote " + win(self.manifest),
             "x64: chooses desktop-windows-x64 1.4.0, the only entry x64 computers read",
             "x64: downloads %svantile-1.4.0-x64.zip (%d bytes, SHA-256 %s)" % (BASE, x64_size, x64_sha),
+            # make reads its archives as the installer would, with the installer's own steps.
+            "x64: %s has that size and SHA-256" % win(self.x64),
+            "x64: %s unpacks with Vantile.exe at its top" % win(self.x64),
             "arm64: chooses desktop-windows-arm64 1.4.0, because desktop-windows-x64 1.4.0 is not "
             "strictly newer",
             "arm64: downloads %svantile-1.4.0-arm64.zip (%d bytes, SHA-256 %s)"
             % (BASE, arm64_size, arm64_sha),
+            "arm64: %s has that size and SHA-256" % win(self.arm64),
+            "arm64: %s unpacks with Vantile.exe at its top" % win(self.arm64),
             "Both kinds of computer would install.",
         ])
         self.assertEqual(json.loads(self.manifest.read_text(encoding="utf-8")), {

@@ -22,7 +22,7 @@ import pefile
 import harness
 
 SIGN = harness.SOURCE_DIR / "scripts" / "sign.sh"
-DOUBLES = harness.SUPPORT_DIR / "doubles"
+DOUBLES = harness.DOUBLES
 PASSWORD = "throwaway password"
 
 # Stands in for osslsigncode and records what it was given: its command line, its environment
@@ -237,6 +237,26 @@ class SigningTest(unittest.TestCase):
         result = self.sign(self.unsigned)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(self.verify(self.unsigned).returncode, 0)
+
+    def test_a_link_signs_its_target_and_a_folder_is_refused_before_any_work(self):
+        link = self.work / "link.exe"
+        link.symlink_to(self.unsigned.name)
+        result = self.sign(link)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(link.is_symlink(), "the link was replaced")
+        self.assertEqual(self.verify(self.unsigned).returncode, 0)
+
+        folder = self.work / "folder.exe"
+        folder.mkdir()
+        variables, _ = self.fake_tools()
+        for arguments in ((self.unsigned, folder), (folder,)):
+            with self.subTest(arguments=[a.name for a in arguments]):
+                result = self.sign(*arguments, FAKE_SIGN="fail", **variables)
+                self.assertEqual(result.returncode, 2)
+                self.assertIn("folder.exe is a folder", result.stderr)
+                self.assertNotIn("Signed", result.stdout)
+                self.assertNotIn("failed", result.stderr)  # osslsigncode never ran
+                self.assertEqual(list(folder.iterdir()), [])
 
     def test_the_script_refuses_without_its_key_and_password(self):
         in_repository = harness.SOURCE_DIR / "vantile-signing-test.p12"

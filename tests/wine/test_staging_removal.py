@@ -7,16 +7,14 @@ The Vantile.exe double can wait (VANTILE_TEST_PAUSE_UNTIL) while the installer w
 so a test can change the live staging folder from Linux before the removal runs."""
 import os
 import pathlib
-import shutil
 import stat
 import subprocess
-import tempfile
 import unittest
 import zipfile
 
 import harness
 
-DOUBLES = harness.SUPPORT_DIR / "doubles"
+DOUBLES = harness.DOUBLES
 HOLD_FILE = harness.SUPPORT_DIR / "hold_file.exe"
 VERSION = "1.4.0"
 INSTALLED = f"Vantile {VERSION} is installed, and it is opening now."
@@ -35,16 +33,13 @@ def sha256_and_size(path):
     return hashlib.sha256(data).hexdigest(), len(data)
 
 
-class StagingThroughTheProgram(unittest.TestCase):
+class StagingThroughTheProgram(harness.InstallerTestCase):
     def setUp(self):
-        harness.clear_log()
-        harness.remove_staging_folders()
-        self.work = pathlib.Path(tempfile.mkdtemp(prefix="vantile-staging-e2e-", dir=harness.DRIVE_C))
-        self.addCleanup(shutil.rmtree, self.work, ignore_errors=True)
+        super().setUp()
+        self.work = self.work_folder("vantile-staging-e2e-")
         self.record = self.work / "vantile-record.txt"
         self.go = self.work / "go"
-        self.enterContext(harness.system_tar(DOUBLES / "tar.exe"))
-        self.addCleanup(harness.remove_staging_folders)
+        self.place_tar_double()
 
     def write_release(self, entries=None, read_only=(), program_name="Vantile.exe"):
         """A zip archive with the Vantile.exe double (at its top unless told otherwise) and any

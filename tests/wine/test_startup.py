@@ -1,9 +1,13 @@
 """Start-up of the real program under Wine: first line, arguments, override refusal,
 the single-instance lock and the log file's format."""
+import pathlib
 import re
+import shutil
+import tempfile
 import unittest
 
 import harness
+import window_support as ws
 
 FIRST_LINE = harness.FIRST_LINE
 USAGE = "usage: vantile-install [--quiet]"
@@ -13,11 +17,7 @@ SECOND_COPY = "Another Vantile installer is already running."
 UNREACHABLE = "https://unreachable.invalid/metadata.json"
 
 
-class StartupTest(unittest.TestCase):
-    def setUp(self):
-        harness.clear_log()
-        harness.remove_staging_folders()
-
+class StartupTest(harness.InstallerTestCase):
     def test_quiet_run_starts_the_log_with_the_version_line(self):
         code = harness.run_installer(["--quiet"])
         self.assertEqual(code, 1)  # no tar.exe in this prefix: the Checking step fails
@@ -119,6 +119,41 @@ class StartupTest(unittest.TestCase):
         for i, line in enumerate(raw):
             if "Connection interrupted" in line:
                 self.assertGreaterEqual(stamps[i + 1] - stamps[i], 1.9)
+
+
+class UnrestrictedDllSearchTest(ws.WindowTestCase):
+    """Where the loader cannot restrict the DLL search (Windows 7 without its 2011 loader
+    update), anything shown would load DLLs, and Windows looks for them beside the program
+    first: the run only logs why it stops. The double starts the installer's own shell as on
+    such a Windows, under the name the prefix gives Windows 7."""
+
+    SESSION_NAME = "unrestricted-dll-search"
+    # DLLs that a box under the program's Common Controls 6 manifest loads, and that nothing
+    # else in the double loads.
+    SHOWING_DLLS = ("uxtheme", "msimg32")
+
+    def test_window_mode_shows_nothing_and_loads_nothing_from_beside_the_program(self):
+        harness.clear_log()
+        folder = pathlib.Path(tempfile.mkdtemp(prefix="old-loader-", dir=harness.DRIVE_C))
+        self.addCleanup(shutil.rmtree, folder, True)
+        exe = folder / "vantile-install-win7.exe"
+        shutil.copyfile(harness.SUPPORT_DIR / "unrestricted_installer.exe", exe)
+        for name in self.SHOWING_DLLS:
+            shutil.copyfile(harness.SUPPORT_DIR / "release" / "planted.dll",
+                            folder / (name + ".dll"))
+        process = harness.start_installer([], exe=exe, env=self.session.env(
+            {"WINEDLLOVERRIDES": "mscoree,mshtml=;%s=n,b" % ",".join(self.SHOWING_DLLS)}))
+        self.session.installers.append(process)
+        ended = harness.wait_for(lambda: process.poll() is not None, timeout=60)
+        box = None if ended else self.session.error_box(dismiss=True)
+        ran = sorted(p.name for p in folder.glob("*.loaded"))
+        self.assertTrue(ended, "the run waits for a box: %s; planted DLLs that ran: %s" % (box, ran))
+        self.assertEqual(process.returncode, 1)
+        self.assertEqual(harness.read_log(), [FIRST_LINE, (
+            "Vantile needs Windows 10 version 1809 or later, and this computer runs build 7601. "
+            "Update Windows, then run the installer again.")])
+        self.assertEqual(ran, [], "a planted DLL ran")
+        self.assertFalse(self.session.state().found, "no installer window is created")
 
 
 if __name__ == "__main__":

@@ -47,11 +47,7 @@ def system_tar(present):
             aside.rename(TAR)
 
 
-class SystemChecksTest(unittest.TestCase):
-    def setUp(self):
-        harness.clear_log()
-        harness.remove_staging_folders()
-
+class SystemChecksTest(harness.InstallerTestCase):
     def assert_checking_failed(self, message):
         self.assertEqual(harness.read_log(), [FIRST_LINE, CHECKING, FAILED_CHECKING, message])
 
@@ -85,15 +81,14 @@ class SystemChecksTest(unittest.TestCase):
         self.assertFalse(any("tar.exe" in line for line in lines), lines)
 
 
-class SystemRootTest(unittest.TestCase):
+class SystemRootTest(harness.InstallerTestCase):
     """SystemRoot as the program itself sees it: Wine writes it afresh into every new process,
     so a launcher rewrites it in the suspended program's environment before it runs."""
 
     def setUp(self):
         self.assertTrue(LAUNCHER.exists(), f"{LAUNCHER} was not built")
-        harness.clear_log()
-        self.folder = pathlib.Path(tempfile.mkdtemp(dir=harness.DRIVE_C, prefix="vantile-root-"))
-        self.addCleanup(shutil.rmtree, self.folder, ignore_errors=True)
+        super().setUp()
+        self.folder = self.work_folder("vantile-root-")
         self.root = harness.windows_path(self.folder)
         (self.folder / "System32").mkdir()
 

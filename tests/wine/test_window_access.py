@@ -15,7 +15,7 @@ import window_support as ws
 from window_support import ID_CANCEL, ID_TRY_AGAIN, STATUS_TEXTS
 
 ACCESSIBILITY_PROBE = harness.SUPPORT_DIR / "accessibility_probe.exe"
-DOUBLES = harness.SUPPORT_DIR / "doubles"
+DOUBLES = harness.DOUBLES
 UNREACHABLE = "https://unreachable.invalid/metadata.json"
 FAILED = "Vantile could not be installed."
 # What the log says of an attempt that failed for want of tar.exe.
@@ -28,8 +28,7 @@ class WindowAccessTest(ws.WindowTestCase):
     SESSION_NAME = "access"
 
     def setUp(self):
-        harness.clear_log()
-        harness.remove_staging_folders()
+        super().setUp()
         self.addCleanup(self.end_installers)
 
     def end_installers(self):
@@ -80,12 +79,17 @@ class WindowAccessTest(ws.WindowTestCase):
         self.session.probe("click", ID_CANCEL)
         self.assertEqual(process.wait(timeout=60), 1)
 
-    def test_tab_leaves_the_details_box_and_enter_on_close_exits_with_1(self):
+    def test_tab_goes_round_in_reading_order_and_enter_on_close_exits_with_1(self):
         process, state = self.failed_window()
         self.assertEqual(state.focus, ID_TRY_AGAIN)
+        # Left to right after Try again, then round: Close, the details box, Try again.
+        self.key(VK_TAB)
+        self.session.wait_state(lambda s: s.focus == ID_CANCEL, what="Close focused")
         self.key(VK_TAB)
         # The details box is a tab stop: a keyboard user can reach and copy the failure.
-        state = self.session.wait_state(lambda s: s.data["focus_class"] == "Edit", what="details focus")
+        self.session.wait_state(lambda s: s.data["focus_class"] == "Edit", what="details focus")
+        self.key(VK_TAB)
+        self.session.wait_state(lambda s: s.focus == ID_TRY_AGAIN, what="Try again focused")
         self.key(VK_TAB)
         state = self.session.wait_state(lambda s: s.focus == ID_CANCEL, what="Close focused")
         self.assertEqual(state.cancel.text, "Close")

@@ -4,9 +4,7 @@ attempt ends at once), a window cancelled while tar.exe runs brought back by a s
 after a failure. Run through scripts/with-test-ca.sh (Wine must trust the test CA).
 Screenshots go to build/…/ui-screenshots/install/."""
 import pathlib
-import shutil
 import sys
-import tempfile
 import time
 import unittest
 
@@ -17,7 +15,7 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 from release_server import MANIFEST_PATH, ReleaseServer, build_sample_release  # noqa: E402
 from window_support import ID_CANCEL, ID_TRY_AGAIN, STATUS_TEXTS  # noqa: E402
 
-DOUBLES = harness.SUPPORT_DIR / "doubles"
+DOUBLES = harness.DOUBLES
 HELD_INSTALLER = harness.SUPPORT_DIR / "held_installer.exe"
 INSTALLED = "Vantile 1.4.0 is installed, and it is opening now."
 CANCELLED = "The install was cancelled. Nothing was installed."
@@ -32,11 +30,9 @@ class WindowInstallTest(ws.WindowTestCase):
     SESSION_NAME = "install"
 
     def setUp(self):
-        harness.clear_log()
-        harness.remove_staging_folders()
-        self.work = pathlib.Path(tempfile.mkdtemp(prefix="ui-window-install-", dir=harness.BUILD_DIR))
-        self.addCleanup(shutil.rmtree, self.work, True)
-        self.enterContext(harness.system_tar(DOUBLES / "tar.exe"))
+        super().setUp()
+        self.work = self.work_folder("ui-window-install-", harness.BUILD_DIR)
+        self.place_tar_double()
 
     def serve(self, program, padding=0):
         release = build_sample_release(self.work / "release", program, padding=padding)

@@ -10,7 +10,7 @@ import harness
 import window_support as ws
 from window_support import ID_CANCEL, ID_TRY_AGAIN, STATUS_TEXTS
 
-DOUBLES = harness.SUPPORT_DIR / "doubles"
+DOUBLES = harness.DOUBLES
 UNREACHABLE = "https://unreachable.invalid/metadata.json"
 WINDOW_STYLE = 0x00CA0000  # WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX
 WS_THICKFRAME = 0x00040000
@@ -21,8 +21,7 @@ class WindowLayoutTest(ws.WindowTestCase):
     SESSION_NAME = "layout"
 
     def setUp(self):
-        harness.clear_log()
-        harness.remove_staging_folders()
+        super().setUp()
         self.session.set_log_pixels(None)
 
     def tearDown(self):

@@ -10,7 +10,7 @@ import harness
 import window_support as ws
 from window_support import ID_CANCEL, ID_TRY_AGAIN, STATUS_TEXTS
 
-DOUBLES = harness.SUPPORT_DIR / "doubles"
+DOUBLES = harness.DOUBLES
 UNREACHABLE = "https://unreachable.invalid/metadata.json"
 HEADLINE = "Vantile could not be installed."
 SECOND_COPY = "Another Vantile installer is already running."
@@ -20,8 +20,7 @@ class WindowResultTest(ws.WindowTestCase):
     SESSION_NAME = "result"
 
     def setUp(self):
-        harness.clear_log()
-        harness.remove_staging_folders()
+        super().setUp()
         self.assertFalse((harness.SYSTEM32 / "tar.exe").exists(), "a test left tar.exe behind")
 
     def start_failing_install(self, env=None):

@@ -22,7 +22,6 @@ import pathlib
 import shutil
 import subprocess
 import time
-import unittest
 
 import harness
 
@@ -355,7 +354,7 @@ class WindowSession:
         return None
 
 
-class WindowTestCase(unittest.TestCase):
+class WindowTestCase(harness.InstallerTestCase):
     """A test class whose tests share one WindowSession, named by SESSION_NAME (which
     also names the folder of its screenshots)."""
 
