@@ -147,19 +147,14 @@ class Attempt {
         if (!staging) return failed(staging.error());
         // Moved, not copied: a folder that exists is always recorded for removal.
         staging_folder_ = std::move(staging.value());
-        const std::string archive_path = join_path(*staging_folder_, ARCHIVE_FILE_NAME);
-        Result<FileDigest> digest = download_with_retries(plan.value(), archive_path);
+        const StagedArchive staged = staged_archive(*staging_folder_);
+        Result<FileDigest> digest = download_with_retries(plan.value(), staged.archive);
         if (!digest) return failed(digest.error());
         if (Status verified = verify_download(plan.value(), digest.value()); !verified)
             return failed(verified.error());
 
         if (!begin(InstallStep::Unpacking)) return Cancelled{};
-        const std::string unpack_folder = join_path(*staging_folder_, UNPACK_FOLDER_NAME);
-        if (Status unpacked =
-                operations_.unpack_archive(tar_path.value(), archive_path, unpack_folder);
-            !unpacked)
-            return failed(unpacked.error());
-        Result<std::string> program = operations_.find_app_executable(unpack_folder);
+        Result<std::string> program = unpack_staged_archive(operations_, tar_path.value(), staged);
         if (!program) return failed(program.error());
 
         if (!begin(InstallStep::Installing)) return Cancelled{};

@@ -3,11 +3,10 @@
 #include "flow/outcome_report.h"
 #include "flow/progress_sink.h"
 #include "flow/sources.h"
+#include "flow/staged_archive.h"
 
 namespace vantile {
 
-inline constexpr const char* ARCHIVE_FILE_NAME = "vantile-desktop.zip";
-inline constexpr const char* UNPACK_FOLDER_NAME = "zip";
 // How an exception that ends a step begins its message: "<this>: <detail>." or "<this>.".
 inline constexpr const char* UNEXPECTED_STOP = "The installer stopped unexpectedly";
 

@@ -5,7 +5,7 @@
 #include <stdio.h>
 
 #include "base/text.h"
-#include "flow/install_flow.h"
+#include "flow/staged_archive.h"
 #include "release_tool/host.h"
 #include "windows/unique_handle.h"
 #include "windows/windows_operations.h"
@@ -20,15 +20,13 @@ std::optional<std::string> unpack_as_the_installer_does(WindowsOperations& opera
                                                         const std::string& staging) {
     Result<std::string> tar = operations.locate_system_tar();
     if (!tar) return tar.error();
-    const std::string archive = join_path(staging, ARCHIVE_FILE_NAME);
+    const StagedArchive staged = staged_archive(staging);
     // A copy, so that the publisher's file is never moved or changed.
     Result<TransferEnd> copied = operations.download_to_file(
-        LocalFile{path}, archive, [](std::uint64_t) { return true; }, {});
+        LocalFile{path}, staged.archive, [](std::uint64_t) { return true; }, {});
     if (!copied) return copied.error();
-    const std::string unpack_folder = join_path(staging, UNPACK_FOLDER_NAME);
-    if (Status unpacked = operations.unpack_archive(tar.value(), archive, unpack_folder); !unpacked)
-        return unpacked.error();
-    if (Result<std::string> program = operations.find_app_executable(unpack_folder); !program)
+    if (Result<std::string> program = unpack_staged_archive(operations, tar.value(), staged);
+        !program)
         return program.error();
     return std::nullopt;
 }

@@ -566,39 +566,56 @@ TEST_F(InstallFlowTest, FailuresOfLaterStepsNameTheirStep) {
     }
 }
 
+// Each operation of the seam in the order an attempt calls it, the step it runs in, and
+// whether the staging folder exists when it is called and once it has returned.
+struct OperationStep {
+    const char* operation;
+    InstallStep step;
+    bool staged_before;
+    bool staged_after;
+};
+const OperationStep OPERATION_STEPS[] = {
+    {"check_windows_build", InstallStep::Checking, false, false},
+    {"detect_architecture", InstallStep::Checking, false, false},
+    {"read_manifest", InstallStep::ReadingManifest, false, false},
+    {"create_staging_folder", InstallStep::Downloading, false, true},
+    {"download_to_file", InstallStep::Downloading, true, true},
+    {"sha256_of_file", InstallStep::Downloading, true, true},
+    {"unpack_archive", InstallStep::Unpacking, true, true},
+    {"find_app_executable", InstallStep::Unpacking, true, true},
+    {"run_app_installer", InstallStep::Installing, true, true},
+    {"installer_exit_message", InstallStep::Installing, true, true},
+};
+
+const OperationStep& operation_step(std::string_view operation) {
+    for (const OperationStep& row : OPERATION_STEPS)
+        if (row.operation == operation) return row;
+    ADD_FAILURE() << operation << " is not in the table";
+    return OPERATION_STEPS[0];
+}
+
+// The headline of an attempt that failed in each step.
+std::string failed_headline(InstallStep step) {
+    switch (step) {
+        case InstallStep::Checking:
+            return "Vantile could not be installed. The step that failed: Checking this computer.";
+        case InstallStep::ReadingManifest:
+            return "Vantile could not be installed. The step that failed: Reading the release "
+                   "manifest.";
+        case InstallStep::Downloading:
+            return "Vantile could not be installed. The step that failed: Downloading Vantile.";
+        case InstallStep::Unpacking:
+            return "Vantile could not be installed. The step that failed: Unpacking Vantile.";
+        case InstallStep::Installing:
+            return "Vantile could not be installed. The step that failed: Installing Vantile.";
+    }
+    return {};
+}
+
 // An exception in any operation ends the attempt as a failure of the step that had begun:
 // the report is logged, the exit code is 1, and a staging folder that was made goes. Any
 // exception counts, not only those derived from std::exception.
 TEST_F(InstallFlowTest, AnExceptionInAnyStepFailsThatStepAndStillRemovesStaging) {
-    struct Case {
-        const char* operation;
-        InstallStep step;
-        const char* headline;
-        bool staged;  // the staging folder had been made when it threw
-    };
-    const std::vector<Case> cases = {
-        {"check_windows_build", InstallStep::Checking,
-         "Vantile could not be installed. The step that failed: Checking this computer.", false},
-        {"detect_architecture", InstallStep::Checking,
-         "Vantile could not be installed. The step that failed: Checking this computer.", false},
-        {"read_manifest", InstallStep::ReadingManifest,
-         "Vantile could not be installed. The step that failed: Reading the release manifest.",
-         false},
-        {"create_staging_folder", InstallStep::Downloading,
-         "Vantile could not be installed. The step that failed: Downloading Vantile.", false},
-        {"download_to_file", InstallStep::Downloading,
-         "Vantile could not be installed. The step that failed: Downloading Vantile.", true},
-        {"sha256_of_file", InstallStep::Downloading,
-         "Vantile could not be installed. The step that failed: Downloading Vantile.", true},
-        {"unpack_archive", InstallStep::Unpacking,
-         "Vantile could not be installed. The step that failed: Unpacking Vantile.", true},
-        {"find_app_executable", InstallStep::Unpacking,
-         "Vantile could not be installed. The step that failed: Unpacking Vantile.", true},
-        {"run_app_installer", InstallStep::Installing,
-         "Vantile could not be installed. The step that failed: Installing Vantile.", true},
-        {"installer_exit_message", InstallStep::Installing,
-         "Vantile could not be installed. The step that failed: Installing Vantile.", true},
-    };
     const std::string staging = "C:\\Temp\\.vantile-desktop-staging-1-2";
     struct Thrown {
         const char* kind;
@@ -609,7 +626,7 @@ TEST_F(InstallFlowTest, AnExceptionInAnyStepFailsThatStepAndStillRemovesStaging)
                                         "The installer stopped unexpectedly: std::bad_alloc."},
                                  Thrown{"an int", &FakeComputer::throwing_unknown,
                                         "The installer stopped unexpectedly."}}) {
-        for (const Case& test : cases) {
+        for (const OperationStep& test : OPERATION_STEPS) {
             SCOPED_TRACE(std::string(test.operation) + " throws " + thrown.kind);
             FakeComputer c = computer_with_release();
             RecordingSink s;
@@ -622,9 +639,9 @@ TEST_F(InstallFlowTest, AnExceptionInAnyStepFailsThatStepAndStillRemovesStaging)
             EXPECT_FALSE(report.leftover_folder);
             ASSERT_GE(s.lines.size(), 2u);
             EXPECT_EQ(std::vector<std::string>(s.lines.end() - 2, s.lines.end()),
-                      (std::vector<std::string>{test.headline, thrown.message}));
+                      (std::vector<std::string>{failed_headline(test.step), thrown.message}));
             // The operation that threw is the last one before the removal, if any.
-            if (test.staged) {
+            if (test.staged_before) {
                 ASSERT_GE(c.calls.size(), 2u);
                 EXPECT_EQ(c.calls.back(), "remove_staging_folder " + staging);
                 EXPECT_EQ(c.calls[c.calls.size() - 2].rfind(test.operation, 0), 0u);
@@ -640,38 +657,23 @@ TEST_F(InstallFlowTest, AnExceptionInAnyStepFailsThatStepAndStillRemovesStaging)
 // goes once memory is back; when it never comes back, the folder is named as left over, and
 // the log, which needs memory, loses the report. Either way nothing escapes.
 TEST_F(InstallFlowTest, MemoryThatStaysShortStillEndsInAFailureOfTheStep) {
-    struct Case {
-        const char* short_after;  // memory runs short once this operation has returned
-        InstallStep step;
-        const char* headline;
-        bool staged;
-    };
-    const std::vector<Case> cases = {
-        {"check_windows_build", InstallStep::Checking,
-         "Vantile could not be installed. The step that failed: Checking this computer.", false},
-        {"read_manifest", InstallStep::ReadingManifest,
-         "Vantile could not be installed. The step that failed: Reading the release manifest.",
-         false},
-        // The folder exists from here on, so it is recorded for removal without any memory.
-        {"create_staging_folder", InstallStep::Downloading,
-         "Vantile could not be installed. The step that failed: Downloading Vantile.", true},
-        {"download_to_file", InstallStep::Downloading,
-         "Vantile could not be installed. The step that failed: Downloading Vantile.", true},
-        {"unpack_archive", InstallStep::Unpacking,
-         "Vantile could not be installed. The step that failed: Unpacking Vantile.", true},
-        {"run_app_installer", InstallStep::Installing,
-         "Vantile could not be installed. The step that failed: Installing Vantile.", true},
-    };
+    // The folder exists from create_staging_folder on, so it is recorded for removal without
+    // any memory.
+    const char* const short_after_operations[] = {"check_windows_build",   "read_manifest",
+                                                  "create_staging_folder", "download_to_file",
+                                                  "unpack_archive",        "run_app_installer"};
     const std::string out_of_memory = "The installer stopped unexpectedly: std::bad_alloc.";
     const std::string staging = "C:\\Temp\\.vantile-desktop-staging-1-2";
     for (const bool memory_returns : {true, false}) {
-        for (const Case& test : cases) {
-            SCOPED_TRACE(std::string("short after ") + test.short_after +
+        for (const char* short_after : short_after_operations) {
+            const OperationStep& test = operation_step(short_after);
+            const std::string headline = failed_headline(test.step);
+            SCOPED_TRACE(std::string("short after ") + short_after +
                          (memory_returns ? ", back for the removal" : ", for good"));
             FakeComputer c = computer_with_release();
             RecordingSink s;
             c.installer_exit = 3;  // the exit message is the allocation that fails
-            c.short_after = test.short_after;
+            c.short_after = short_after;
             c.memory_returns_for_removal = memory_returns;
             AttemptReport report = run_install_flow(ADDRESS_SOURCE, s, c);
             set_memory_short(false);
@@ -679,17 +681,17 @@ TEST_F(InstallFlowTest, MemoryThatStaysShortStillEndsInAFailureOfTheStep) {
             ASSERT_TRUE(std::holds_alternative<Failed>(report.outcome));
             EXPECT_EQ(std::get<Failed>(report.outcome).step, test.step);
             EXPECT_EQ(std::get<Failed>(report.outcome).message, out_of_memory);
-            EXPECT_EQ(c.removals, test.staged ? 1 : 0);
-            const bool left_over = test.staged && !memory_returns;
+            EXPECT_EQ(c.removals, test.staged_after ? 1 : 0);
+            const bool left_over = test.staged_after && !memory_returns;
             EXPECT_EQ(report.leftover_folder, left_over ? std::optional(staging) : std::nullopt);
             EXPECT_EQ(report.removal_error, left_over ? out_of_memory : "");
             // Without a removal, memory never came back for the log.
-            if (memory_returns && test.staged) {
+            if (memory_returns && test.staged_after) {
                 ASSERT_GE(s.lines.size(), 2u);
                 EXPECT_EQ(std::vector<std::string>(s.lines.end() - 2, s.lines.end()),
-                          (std::vector<std::string>{test.headline, out_of_memory}));
+                          (std::vector<std::string>{headline, out_of_memory}));
             } else {
-                EXPECT_EQ(std::find(s.lines.begin(), s.lines.end(), test.headline), s.lines.end());
+                EXPECT_EQ(std::find(s.lines.begin(), s.lines.end(), headline), s.lines.end());
             }
         }
     }

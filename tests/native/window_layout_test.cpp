@@ -62,21 +62,31 @@ TEST(LayoutTable, KeepsItsMarginsAndAlignment) {
         EXPECT_EQ(LAYOUT_TABLE[index].control, order[index]);
 }
 
-// Every edge of every control is scaled on its own, by the truncating rule.
+// Every edge of every control is scaled on its own, written out at 144 and 192 DPI.
 TEST(ControlRect, ScalesEveryEdgeOfTheTable) {
-    for (std::uint32_t dpi : {72u, 96u, 120u, 144u, 168u, 192u, 216u, 288u}) {
-        for (const LayoutEntry& entry : LAYOUT_TABLE) {
-            SCOPED_TRACE(testing::Message() << static_cast<int>(entry.control) << " at " << dpi);
-            EXPECT_EQ(
-                control_rect(entry.control, dpi),
-                (LayoutRect{scale_for_dpi(entry.rect.x, dpi), scale_for_dpi(entry.rect.y, dpi),
-                            scale_for_dpi(entry.rect.width, dpi),
-                            scale_for_dpi(entry.rect.height, dpi)}));
-        }
-        EXPECT_EQ(client_rect(dpi), (LayoutRect{0, 0, scale_for_dpi(CLIENT_WIDTH, dpi),
-                                                scale_for_dpi(CLIENT_HEIGHT, dpi)}));
+    struct Case {
+        std::uint32_t dpi;
+        WindowControl control;
+        LayoutRect rect;
+    };
+    const Case cases[] = {
+        {144, WindowControl::StatusLabel, {30, 27, 630, 36}},
+        {144, WindowControl::ProgressBar, {30, 75, 630, 24}},
+        {144, WindowControl::DetailsBox, {30, 75, 630, 141}},
+        {144, WindowControl::CancelButton, {510, 228, 150, 42}},
+        {144, WindowControl::TryAgainButton, {345, 228, 150, 42}},
+        {192, WindowControl::StatusLabel, {40, 36, 840, 48}},
+        {192, WindowControl::ProgressBar, {40, 100, 840, 32}},
+        {192, WindowControl::DetailsBox, {40, 100, 840, 188}},
+        {192, WindowControl::CancelButton, {680, 304, 200, 56}},
+        {192, WindowControl::TryAgainButton, {460, 304, 200, 56}},
+        {96, WindowControl::StatusLabel, {20, 18, 420, 24}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(c.control) << " at " << c.dpi);
+        EXPECT_EQ(control_rect(c.control, c.dpi), c.rect);
     }
-    EXPECT_EQ(control_rect(WindowControl::StatusLabel, 96), base_rect(WindowControl::StatusLabel));
+    EXPECT_EQ(client_rect(192), (LayoutRect{0, 0, 920, 400}));
 }
 
 TEST(ControlRect, MatchesTheExamplesAt120And144Dpi) {

@@ -67,6 +67,8 @@ TEST(WindowsPaths, NamesWhyWindowsCannotHoldAName) {
         {"a:b.zip", "it holds :, which Windows does not allow in a name"},
         {"a?.zip", "it holds ?, which Windows does not allow in a name"},
         {std::string("a\x1b[2J.zip"), "it holds a control character"},
+        {std::string("unit\x1fseparator.zip"), "it holds a control character"},
+        {"space in it.zip", std::nullopt},
         {"app.zip.", "Windows drops the full stop or space it ends in"},
         {"app.zip ", "Windows drops the full stop or space it ends in"},
         {"con", "con is a device name on Windows"},
