@@ -1,7 +1,10 @@
 # Native build: the portable library with its unit tests, fuzzers and benchmarks, and the
 # checks that keep the source tree in shape.
 find_package(OpenSSL REQUIRED COMPONENTS Crypto)
-find_package(GTest REQUIRED)
+# A publisher's build makes the tool alone, with no tests to link.
+if(NOT VANTILE_MODE STREQUAL "publisher")
+  find_package(GTest REQUIRED)
+endif()
 
 # Native stand-ins for the Windows-only parts (SHA-256 through OpenSSL, POSIX file reading).
 file(GLOB NATIVE_PLATFORM_SOURCES CONFIGURE_DEPENDS src/native/*.cpp)

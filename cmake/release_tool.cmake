@@ -29,6 +29,8 @@ target_link_libraries(vantile-release PRIVATE vantile_release_tool)
 if(WIN32)
   target_link_options(vantile-release PRIVATE -s)
 endif()
+# cmake --install build/publisher --prefix DIR puts it in DIR/bin.
+install(TARGETS vantile-release RUNTIME DESTINATION bin)
 
 if(TARGET vantile_native_tests)
   target_link_libraries(vantile_native_tests PRIVATE vantile_release_tool)

@@ -11,9 +11,16 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw
+# The publisher's build of vantile-release, installed as the README says.
+cmake --preset publisher >/dev/null
+cmake --build --preset publisher
 
 status=0
 ctest --preset native || status=1
 ctest --preset fuzz || status=1
 scripts/with-test-ca.sh ctest --preset mingw || status=1
+prefix="$(mktemp -d)"
+cmake --install build/publisher --prefix "$prefix" >/dev/null &&
+  "$prefix/bin/vantile-release" --version || status=1
+rm -rf "$prefix"
 exit $status

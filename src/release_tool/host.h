@@ -14,6 +14,11 @@ namespace vantile {
 // `installer_path`; nothing when only Windows can reach it (a drive letter, a share).
 std::optional<std::string> host_path(std::string_view installer_path);
 
+// Whether the two paths name one file, by the identity of the files as opened (device or
+// volume, and file number), whatever the spelling: false when `a` is not there, nothing when
+// `a` is there but its identity cannot be established.
+std::optional<bool> same_file(const std::string& a, const std::string& b);
+
 // How unpacking the archive at `path` would end on the installer's computer; `named` is the
 // path the messages give.
 UnpackVerdict judge_unpacking(const std::string& path, std::string_view named);

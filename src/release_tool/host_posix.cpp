@@ -4,6 +4,9 @@
 #include <archive_entry.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <memory>
 
 #include "flow/windows_paths.h"
@@ -67,6 +70,17 @@ std::optional<std::string> read_archive(const std::string& path, ArchiveJudge& j
 }
 
 }  // namespace
+
+std::optional<bool> same_file(const std::string& a, const std::string& b) {
+    struct stat first {};
+    if (stat(a.c_str(), &first) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return false;
+        return std::nullopt;
+    }
+    struct stat second {};
+    if (stat(b.c_str(), &second) != 0) return false;
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
 
 std::optional<std::string> host_path(std::string_view installer_path) {
     if (drive_prefix_length(installer_path) > 0) return std::nullopt;

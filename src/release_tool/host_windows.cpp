@@ -7,7 +7,9 @@
 #include "base/text.h"
 #include "flow/install_flow.h"
 #include "release_tool/host.h"
+#include "windows/unique_handle.h"
 #include "windows/windows_operations.h"
+#include "windows/wide_text.h"
 
 namespace vantile {
 namespace {
@@ -31,7 +33,35 @@ std::optional<std::string> unpack_as_the_installer_does(WindowsOperations& opera
     return std::nullopt;
 }
 
+// The file opened for no access but its attributes, so that any file, a folder or one open
+// elsewhere, can be named.
+UniqueFile open_for_identity(const std::string& path) {
+    return UniqueFile(CreateFileW(to_wide(path).c_str(), 0,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
 }  // namespace
+
+// Spellings (\\?\, \\.\, short names, letter case) differ where the opened files do not.
+std::optional<bool> same_file(const std::string& a, const std::string& b) {
+    const UniqueFile first = open_for_identity(a);
+    if (!first) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
+        return std::nullopt;
+    }
+    const UniqueFile second = open_for_identity(b);
+    if (!second) return false;
+    BY_HANDLE_FILE_INFORMATION first_info{};
+    BY_HANDLE_FILE_INFORMATION second_info{};
+    if (!GetFileInformationByHandle(first.get(), &first_info) ||
+        !GetFileInformationByHandle(second.get(), &second_info))
+        return std::nullopt;
+    return first_info.dwVolumeSerialNumber == second_info.dwVolumeSerialNumber &&
+           first_info.nFileIndexHigh == second_info.nFileIndexHigh &&
+           first_info.nFileIndexLow == second_info.nFileIndexLow;
+}
 
 std::optional<std::string> host_path(std::string_view installer_path) {
     return std::string(installer_path);

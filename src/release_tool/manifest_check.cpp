@@ -5,12 +5,11 @@
 
 #include "base/text.h"
 #include "flow/windows_paths.h"
+#include "release_tool/manifest_warnings.h"
 #include "release_tool/tool_files.h"
 
 namespace vantile {
 namespace {
-
-constexpr Architecture COMPUTERS[] = {Architecture::X64, Architecture::Arm64};
 
 bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -340,10 +339,18 @@ std::string ManifestVerdict::summary() const {
                          {failing.front()});
 }
 
+std::vector<std::string> ManifestVerdict::all_warnings() const {
+    std::vector<std::string> all = warnings;
+    for (const ComputerVerdict& computer : computers)
+        all.insert(all.end(), computer.warnings.begin(), computer.warnings.end());
+    return all;
+}
+
 std::vector<std::string> ManifestVerdict::lines() const {
     std::vector<std::string> all;
     for (const ComputerVerdict& computer : computers)
         all.insert(all.end(), computer.lines.begin(), computer.lines.end());
+    for (const std::string& warning : warnings) all.push_back("warning: " + warning);
     all.insert(all.end(), host_lines.begin(), host_lines.end());
     all.push_back(summary());
     return all;
@@ -355,10 +362,11 @@ ManifestVerdict check_manifest(const Result<std::string>& bytes, const ManifestS
     verdict.manifest = source_text(source);
     Result<JsonValue> document = bytes ? parse_manifest_document(bytes.value(), source_text(source))
                                        : Result<JsonValue>(fail(bytes.error()));
+    if (document) verdict.warnings = manifest_warnings(document.value());
     std::optional<ReadArchives> archives;
     if (access) archives.emplace(*access);
-    for (Architecture architecture : COMPUTERS) {
-        ComputerJudgement judgement(architecture);
+    for (const ArchitectureFacts& facts : ARCHITECTURES) {
+        ComputerJudgement judgement(facts.architecture);
         verdict.computers.push_back(
             document ? judgement.judge(document.value(), source, archives ? &*archives : nullptr)
                      : judgement.fails(document.error()));

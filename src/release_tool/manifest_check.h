@@ -57,6 +57,7 @@ struct ComputerVerdict {
 struct ManifestVerdict {
     std::string manifest;
     std::vector<ComputerVerdict> computers;  // x64, then arm64
+    std::vector<std::string> warnings;       // the manifest's as a whole
     // The live check: how the release host served the manifest, and what it did that the
     // publisher should know (shown after the computers' lines).
     std::optional<DownloadOutcome> manifest_fetch;
@@ -69,8 +70,10 @@ struct ManifestVerdict {
     bool checked_everything() const;
     // The first archive the publisher named that is not there.
     std::optional<std::string> mistake() const;
+    // Every warning, the manifest's and each computer's, for --strict.
+    std::vector<std::string> all_warnings() const;
     std::string summary() const;
-    // Each computer's lines, the host's, then the summary.
+    // Each computer's lines, the manifest's warnings, the host's, then the summary.
     std::vector<std::string> lines() const;
 };
 

@@ -127,7 +127,8 @@ void describe_end(Exchange& exchange, const std::string& address, CURLcode code,
 
     if (connect_status != 0 && connect_status != 200) {
         answer.status = connect_status;
-        answer.failure = answer_message(address, static_cast<std::uint32_t>(connect_status), true);
+        answer.failure =
+            answer_message(address, static_cast<std::uint32_t>(connect_status), Answerer::Proxy);
         answer.host_did = fill_template(
             "was not asked: the proxy (curl's https_proxy) answered HTTP {} to CONNECT",
             {std::to_string(connect_status)});
@@ -186,7 +187,8 @@ void describe_end(Exchange& exchange, const std::string& address, CURLcode code,
     }
 
     if (status != 200) {
-        answer.failure = answer_message(address, static_cast<std::uint32_t>(status), false);
+        answer.failure =
+            answer_message(address, static_cast<std::uint32_t>(status), Answerer::Server);
         answer.host_did =
             status >= 300 && status < 400
                 ? fill_template(

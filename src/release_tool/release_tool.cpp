@@ -32,10 +32,16 @@ Outcome stopped(int code, std::string message) {
     return Outcome{code, std::move(message), false, std::nullopt, std::nullopt};
 }
 
+std::string strict_refusal(const std::vector<std::string>& warnings) {
+    return fill_template("With --strict a warning fails: {}.", {warnings.front()});
+}
+
 // The one line that says how the run ended.
 std::string summary_of(const Outcome& outcome) {
     if (outcome.error) return *outcome.error;
     if (!outcome.verdict) return outcome.wrote ? "Wrote " + *outcome.wrote : std::string();
+    if (outcome.code == TOOL_REFUSED && !outcome.verdict->fails_somewhere())
+        return strict_refusal(outcome.verdict->all_warnings());
     std::string summary = outcome.verdict->summary();
     for (const ComputerVerdict& computer : outcome.verdict->computers)
         if (computer.failure)
@@ -80,8 +86,11 @@ void report(const Outcome& outcome, const std::optional<std::string>& command, b
         return;
     }
     if (outcome.wrote) out << "Wrote " << printable(*outcome.wrote) << '\n';
-    if (outcome.verdict)
-        for (const std::string& line : outcome.verdict->lines()) out << printable(line) << '\n';
+    if (!outcome.verdict) return;
+    for (const std::string& line : outcome.verdict->lines()) out << printable(line) << '\n';
+    // Only --strict fails a verdict without a failure: say why.
+    if (outcome.code == TOOL_REFUSED && !outcome.verdict->fails_somewhere())
+        err << PROGRAM << ": " << printable(summary_of(outcome)) << '\n';
 }
 
 ArchiveAccess archive_access(const std::optional<std::string>& files_folder) {
@@ -121,8 +130,10 @@ Outcome run_check(const CheckRequest& check, const ProgressReport& progress) {
     }
     if (std::optional<std::string> mistake = verdict.mistake())
         return stopped(TOOL_USAGE, *mistake);
-    const int code = verdict.fails_somewhere() || verdict.host_serves_other_manifest ? TOOL_REFUSED
-                     : verdict.installs_everywhere()                                 ? TOOL_DONE
+    const bool warned = check.strict && !verdict.all_warnings().empty();
+    const int code = verdict.fails_somewhere() || verdict.host_serves_other_manifest || warned
+                         ? TOOL_REFUSED
+                     : verdict.installs_everywhere() ? TOOL_DONE
                                                      : TOOL_UNCHECKED;
     return Outcome{code, std::nullopt, false, std::nullopt, std::move(verdict)};
 }
@@ -131,9 +142,17 @@ Outcome run_check(const CheckRequest& check, const ProgressReport& progress) {
 std::optional<std::string> overwritten_input(const MakeRequest& make) {
     for (const std::optional<std::string>& archive :
          {std::optional<std::string>(make.x64_archive), make.arm64_archive})
-        if (archive && same_file(make.out, *archive))
-            return fill_template("--out {} is the archive {}: the manifest would replace it.",
-                                 {make.out, *archive});
+        if (archive) {
+            const std::optional<bool> same = same_file(make.out, *archive);
+            if (!same)
+                return fill_template(
+                    "--out {} is there, but whether it is the archive {} cannot be told: give "
+                    "another --out.",
+                    {make.out, *archive});
+            if (*same)
+                return fill_template("--out {} is the archive {}: the manifest would replace it.",
+                                     {make.out, *archive});
+        }
     return std::nullopt;
 }
 
@@ -142,6 +161,8 @@ Outcome run_make(const MakeRequest& make) {
         return stopped(TOOL_USAGE, *clash);
     Result<MadeManifest> made = make_manifest(make, archive_access(std::nullopt));
     if (!made) return stopped(TOOL_REFUSED, made.error());
+    const std::vector<std::string> warnings = made.value().verdict.all_warnings();
+    if (make.strict && !warnings.empty()) return stopped(TOOL_REFUSED, strict_refusal(warnings));
     if (Status written = write_file_replacing(make.out, made.value().text); !written)
         return stopped(TOOL_REFUSED, written.error());
     return Outcome{TOOL_DONE, std::nullopt, false, make.out, std::move(made.value().verdict)};

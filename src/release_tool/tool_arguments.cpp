@@ -5,6 +5,7 @@
 #include <span>
 
 #include "base/text.h"
+#include "release_tool/near_miss.h"
 
 namespace vantile {
 namespace {
@@ -25,11 +26,13 @@ constexpr OptionSpec MAKE_OPTIONS[] = {
     {"--base", "https://...", "the address the archives are published under"},
     {"--local", "", "name each archive by its path beside the manifest (an offline folder)"},
     {"--out", "FILE", "where the manifest is written (metadata.json)"},
+    {"--strict", "", "refuse on a warning too (exit 1), writing nothing"},
     {"--json", "", "every outcome as one JSON document on standard output"},
 };
 
 constexpr OptionSpec CHECK_OPTIONS[] = {
     {"--files", "FOLDER", "the folder that holds the published archives under their file names"},
+    {"--strict", "", "a warning fails the check too (exit 1)"},
     {"--online", "", "read the archives, and the manifest served, from the release host"},
     {"--manifest-address", "URL", "where installers read the manifest (with --online)"},
     {"--ca-file", "FILE", "a private CA to trust beside the system's (the live check)"},
@@ -47,7 +50,7 @@ constexpr CommandSpec COMMANDS[] = {
     {"make",
      "make --version VERSION --x64 ARCHIVE [--arm64 ARCHIVE]\n"
      "                            (--base https://... | --local) [--out metadata.json] "
-     "[--json]\n",
+     "[--strict] [--json]\n",
      "make writes a release manifest for the archives, with their sizes and SHA-256\n"
      "digests; each url is the base followed by the archive's file name, or with --local\n"
      "the archive's path beside the manifest. It refuses what the installer would refuse,\n"
@@ -56,9 +59,10 @@ constexpr CommandSpec COMMANDS[] = {
      "manifest only with a complete one.\n",
      MAKE_OPTIONS},
     {"check",
-     "check MANIFEST [--files FOLDER] [--json]\n"
+     "check MANIFEST [--files FOLDER] [--strict] [--json]\n"
      "       vantile-release check (https://.../metadata.json | MANIFEST --online\n"
-     "                             [--manifest-address URL]) [--ca-file FILE] [--json]\n",
+     "                             [--manifest-address URL]) [--ca-file FILE] [--strict] "
+     "[--json]\n",
      "check says what the installer would install from a manifest on an x64 and on an\n"
      "arm64 computer, and why. For each chosen archive at hand it also says whether it has\n"
      "the manifest's size and SHA-256 and whether Windows' tar.exe unpacks it with\n"
@@ -87,21 +91,6 @@ const CommandSpec* find_command(std::string_view name) {
     return nullptr;
 }
 
-// Edits (insertions, deletions, substitutions, swaps of neighbours) from one word to the other.
-std::size_t edit_distance(std::string_view a, std::string_view b) {
-    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
-    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
-    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i)
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
-                                d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
-                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-        }
-    return d[a.size()][b.size()];
-}
-
 std::string_view without_dashes(std::string_view word) {
     while (word.starts_with('-')) word.remove_prefix(1);
     return word;
@@ -111,18 +100,17 @@ std::string_view without_dashes(std::string_view word) {
 // one (-f for --files); empty otherwise.
 std::string near_miss(std::string_view word, const std::vector<std::string_view>& known) {
     const std::string_view bare = without_dashes(word.substr(0, word.find('=')));
-    std::optional<std::string_view> best;
-    std::size_t best_distance = 3;
+    std::vector<std::string_view> names;
     for (std::string_view candidate : known) {
-        const std::string_view name = without_dashes(candidate);
-        const std::size_t distance =
-            !bare.empty() && name.starts_with(bare) ? 1 : edit_distance(bare, name);
-        if (distance < best_distance) {
-            best = candidate;
-            best_distance = distance;
-        }
+        names.push_back(without_dashes(candidate));
+        if (!bare.empty() && names.back().starts_with(bare) && candidate != word)
+            return fill_template(" Did you mean {}?", {candidate});
     }
-    return best && *best != word ? fill_template(" Did you mean {}?", {*best}) : std::string();
+    std::optional<std::string_view> nearest = nearest_word(bare, names);
+    if (!nearest) return {};
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (names[i] == *nearest) return fill_template(" Did you mean {}?", {known[i]});
+    return {};
 }
 
 bool is_option(std::string_view argument) {
@@ -211,6 +199,7 @@ Result<ToolRequest> parse_make(const std::vector<std::string>& arguments) {
             "make needs --base with the address the archives are published under, "
             "or --local for a folder that holds the manifest and its archives.");
     if (std::optional<std::string> out = take(options, "--out")) make.out = *out;
+    make.strict = take(options, "--strict").has_value();
     return ToolRequest{make, options.json};
 }
 
@@ -222,6 +211,7 @@ Result<ToolRequest> parse_check(const std::vector<std::string>& arguments) {
     CheckRequest check;
     check.manifest = options.positionals.front();
     check.files_folder = take(options, "--files");
+    check.strict = take(options, "--strict").has_value();
     check.online = take(options, "--online").has_value();
     check.manifest_address = take(options, "--manifest-address");
     check.ca_file = take(options, "--ca-file");
@@ -246,7 +236,9 @@ std::string command_usage(const CommandSpec& command) {
         text += fill_template("  {}{}  {}\n",
                               {left, std::string(width - left.size(), ' '), option.help});
     }
-    return text + "\n" + std::string(EXIT_CODES);
+    text += '\n';
+    text += EXIT_CODES;
+    return text;
 }
 
 }  // namespace
@@ -302,9 +294,14 @@ std::string usage_text(const std::optional<std::string>& command) {
     if (command)
         if (const CommandSpec* spec = find_command(*command)) return command_usage(*spec);
     std::string text = usage_synopsis();
-    for (const CommandSpec& spec : COMMANDS) text += "\n" + std::string(spec.description);
+    for (const CommandSpec& spec : COMMANDS) {
+        text += '\n';
+        text += spec.description;
+    }
     text += "--json gives every outcome as one JSON document on standard output.\n";
-    return text + "\n" + std::string(EXIT_CODES);
+    text += '\n';
+    text += EXIT_CODES;
+    return text;
 }
 
 }  // namespace vantile

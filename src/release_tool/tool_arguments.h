@@ -16,11 +16,13 @@ struct MakeRequest {
     std::optional<std::string> arm64_archive;
     std::optional<std::string> base;  // nothing with --local: archives named beside the manifest
     std::string out = "metadata.json";
+    bool strict = false;  // a warning refuses the manifest
 };
 
 struct CheckRequest {
     std::string manifest;
     std::optional<std::string> files_folder;
+    bool strict = false;  // a warning fails the check
     bool online = false;  // read the archives (and the manifest) from the release host
     std::optional<std::string> manifest_address;  // where installers read the manifest
     std::optional<std::string> ca_file;           // a private CA for the live check

@@ -150,11 +150,6 @@ Status write_file_replacing(const std::string& path, std::string_view text) {
     return {};
 }
 
-bool same_file(const std::string& a, const std::string& b) {
-    std::error_code error;
-    return fs::equivalent(as_path(a), as_path(b), error) && !error;
-}
-
 std::string file_name_of(const std::string& path) {
     return as_utf8(as_path(path).filename());
 }

@@ -38,9 +38,6 @@ bool is_folder(const std::string& path);
 // the target is either as it was or complete.
 [[nodiscard]] Status write_file_replacing(const std::string& path, std::string_view text);
 
-// True when both paths name one existing file, whatever their spelling.
-bool same_file(const std::string& a, const std::string& b);
-
 // The last component of a path.
 std::string file_name_of(const std::string& path);
 

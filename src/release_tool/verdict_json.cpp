@@ -48,11 +48,14 @@ JsonValue verdict_document(const ManifestVerdict& verdict) {
     JsonArray computers;
     for (const ComputerVerdict& computer : verdict.computers)
         computers.push_back(computer_document(computer));
+    JsonArray warnings;
+    for (const std::string& warning : verdict.warnings) warnings.push_back(JsonValue{warning});
     return JsonValue{JsonObject{
         {"manifest", JsonValue{verdict.manifest}},
         {"installs_everywhere", JsonValue{verdict.installs_everywhere()}},
         {"checked_everything", JsonValue{verdict.checked_everything()}},
         {"summary", JsonValue{verdict.summary()}},
+        {"warnings", JsonValue{std::move(warnings)}},
         {"computers", JsonValue{std::move(computers)}},
         {"manifest_fetched", verdict.manifest_fetch ? download_document(*verdict.manifest_fetch)
                                                     : JsonValue{JsonNull{}}},

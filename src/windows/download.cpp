@@ -4,6 +4,7 @@
 #include <wininet.h>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -31,17 +32,49 @@ constexpr DWORD OPEN_URL_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_W
 static_assert(TRANSFER_BUFFER_SIZE <= MAXDWORD);
 static_assert(HTTP_STATUS_PROXY_SIGN_IN == HTTP_STATUS_PROXY_AUTH_REQ);
 
-// Through a proxy, its own answer to CONNECT (407 to sign in, 403 by policy, 503 when the host
-// is down) comes back as the request's status. Only an answer that came over TLS from the
-// server has SECURITY_FLAG_SECURE. (INTERNET_OPTION_SECURITY_CERTIFICATE_STRUCT is never read
-// here: on a proxy's answer it crashes Wine's wininet.) A 407 is a proxy's by definition.
-bool answered_by_proxy(HINTERNET request, DWORD status) {
-    if (status == HTTP_STATUS_PROXY_AUTH_REQ) return true;
+// What the status callback saw of the last answer before the open returned: its security flags,
+// read as its head arrived, while the connection that carried it is still held. (Read after the
+// open, a zero-length answer's connection may already be released and its flags lost.)
+struct AnswerEvidence {
+    bool flags_read = false;
+    DWORD security_flags = 0;
+};
+
+// Status callbacks come on the calling thread for a synchronous handle, and only for a handle
+// whose context is not zero: the context is the source's AnswerEvidence.
+void CALLBACK note_answer(HINTERNET handle, DWORD_PTR context, DWORD status, void*, DWORD) {
+    if (status != INTERNET_STATUS_RESPONSE_RECEIVED || context == 0) return;
+    auto& evidence = *reinterpret_cast<AnswerEvidence*>(context);
     DWORD flags = 0;
     DWORD length = sizeof flags;
-    if (!InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &length))
-        return false;
-    return (flags & SECURITY_FLAG_SECURE) == 0;
+    evidence.flags_read =
+        InternetQueryOptionW(handle, INTERNET_OPTION_SECURITY_FLAGS, &flags, &length) != FALSE;
+    evidence.security_flags = evidence.flags_read ? flags : 0;
+}
+
+// Whether the root's requests go straight to the servers: only then can no proxy have answered.
+bool configured_direct(HINTERNET root) {
+    DWORD size = 0;
+    InternetQueryOptionW(root, INTERNET_OPTION_PROXY, nullptr, &size);
+    if (size < sizeof(INTERNET_PROXY_INFO)) return false;
+    const auto buffer = std::make_unique<unsigned char[]>(size);
+    if (!InternetQueryOptionW(root, INTERNET_OPTION_PROXY, buffer.get(), &size)) return false;
+    INTERNET_PROXY_INFO info{};
+    std::memcpy(&info, buffer.get(), sizeof info);
+    return info.dwAccessType == INTERNET_OPEN_TYPE_DIRECT;
+}
+
+// Without a proxy, every answer is the server's. Through one, its own answer to CONNECT (407 to
+// sign in, 403 by policy, 503 when the host is down) comes back as the request's status; only
+// an answer that came over TLS from the server has SECURITY_FLAG_SECURE. A 407 is a proxy's by
+// definition. (INTERNET_OPTION_SECURITY_CERTIFICATE_STRUCT is never read here: on a proxy's
+// answer it crashes Wine's wininet.)
+Answerer answered_by(bool direct, DWORD status, const AnswerEvidence& evidence) {
+    if (direct) return Answerer::Server;
+    if (status == HTTP_STATUS_PROXY_AUTH_REQ) return Answerer::Proxy;
+    if (!evidence.flags_read) return Answerer::Unknown;
+    return (evidence.security_flags & SECURITY_FLAG_SECURE) != 0 ? Answerer::Server
+                                                                 : Answerer::Proxy;
 }
 
 // One https address through WinINet. Every call, and the closing of both handles, happens on
@@ -53,7 +86,10 @@ class InternetSource final : public BlockingSource {
     Status open() override {
         root_ = open_internet_root();
         if (!root_) return fail(start_failed_message(last_windows_error_text()));
-        request_ = open_internet_address(root_.get(), address_);
+        // Refused, the evidence stays unread and a status other than 200 names neither party.
+        InternetSetStatusCallbackW(root_.get(), note_answer);
+        request_ =
+            open_internet_address(root_.get(), address_, reinterpret_cast<DWORD_PTR>(&evidence_));
         if (!request_) return fail(download_failed_message(address_, last_windows_error_text()));
 
         DWORD status = 0;
@@ -64,8 +100,8 @@ class InternetSource final : public BlockingSource {
                                       {address_, last_windows_error_text()}));
         }
         if (status != HTTP_STATUS_OK)
-            return fail(
-                answer_message(address_, status, answered_by_proxy(request_.get(), status)));
+            return fail(answer_message(
+                address_, status, answered_by(configured_direct(root_.get()), status, evidence_)));
         return {};
     }
 
@@ -78,6 +114,8 @@ class InternetSource final : public BlockingSource {
 
   private:
     const std::string address_;
+    // Filled by the status callback; it outlives both handles, whose closing may call back.
+    AnswerEvidence evidence_;
     // Declared first so that it is closed last, after the request.
     UniqueInternet root_;
     UniqueInternet request_;
@@ -176,9 +214,10 @@ UniqueInternet open_internet_root() {
     return root;
 }
 
-UniqueInternet open_internet_address(HINTERNET root, const std::string& address) {
+UniqueInternet open_internet_address(HINTERNET root, const std::string& address,
+                                     DWORD_PTR context) {
     return UniqueInternet(
-        InternetOpenUrlW(root, to_wide(address).c_str(), nullptr, 0, OPEN_URL_FLAGS, 0));
+        InternetOpenUrlW(root, to_wide(address).c_str(), nullptr, 0, OPEN_URL_FLAGS, context));
 }
 
 Result<TransferEnd> fetch_address(const std::string& address, const ChunkConsumer& consumer,
@@ -226,8 +265,8 @@ Result<TransferEnd> download_to_file(const DownloadSource& source, const std::st
         is_address(source)
             ? fetch_address(source_text(source), consumer, wait)
             : read_local_file(source_text(source), consumer, wait,
-                              [&source](const std::string& error) {
-                                  return unreadable_file_message(source_text(source), error);
+                              [path = source_text(source)](const std::string& error) {
+                                  return unreadable_file_message(path, error);
                               });
     // A failed write is the real reason even when the transfer only reports that it stopped.
     if (write_error) return fail(*write_error);

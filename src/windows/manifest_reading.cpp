@@ -41,10 +41,8 @@ Result<std::string> read_manifest_file(const std::string& path, const TransferWa
             return bytes.size() <= MANIFEST_SIZE_LIMIT;
         },
         wait,
-        [&path](const std::string& os_error) {
-            return manifest_unreadable_message(path, os_error);
-        },
-        [&path] { return check_manifest_file(path); });
+        [path](const std::string& os_error) { return manifest_unreadable_message(path, os_error); },
+        [path] { return check_manifest_file(path); });
     if (!read) return fail(read.error());
     if (read.value() == TransferEnd::Stopped) return fail(manifest_too_large_message(path));
     return bytes;

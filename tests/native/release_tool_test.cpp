@@ -213,13 +213,13 @@ TEST_F(ReleaseToolTest, CheckSaysWhatEachComputerInstallsAndWhy) {
     const Case cases[] = {
         {"good",
          R"({"desktop-windows-x64": )" + entry("1.4.0", x64) + R"(, "desktop-windows-arm64": )" +
-             entry("1.4.0", arm64) + "}",
+             entry("1.4.0", arm64, "3", EMPTY) + "}",
          3,
          {"x64: chooses desktop-windows-x64 1.4.0, the only entry x64 computers read",
           "x64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")", not_checked("x64", x64),
           "arm64: chooses desktop-windows-arm64 1.4.0, because desktop-windows-x64 1.4.0 is not "
           "strictly newer",
-          "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + ABC + ")",
+          "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + EMPTY + ")",
           not_checked("arm64", arm64), both_install}},
         {"bad version",
          R"({"desktop-windows-x64": )" + entry("1.4", x64) + "}",
@@ -229,17 +229,17 @@ TEST_F(ReleaseToolTest, CheckSaysWhatEachComputerInstallsAndWhy) {
           "arm64: " + bad_version, neither}},
         {"float size",
          R"({"desktop-windows-x64": )" + entry("1.4.0", x64, "3.0") +
-             R"(, "desktop-windows-arm64": )" + entry("1.4.0", arm64) + "}",
+             R"(, "desktop-windows-arm64": )" + entry("1.4.0", arm64, "3", EMPTY) + "}",
          1,
          {"x64: would fail: " + no_app("win32-x64"), "x64: " + float_size,
           "arm64: chooses desktop-windows-arm64 1.4.0, because " + float_size,
-          "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + ABC + ")",
+          "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + EMPTY + ")",
           not_checked("arm64", arm64),
           "x64 computers would not install, and not every archive could be checked."}},
         {"wrong-case keys",
          R"({"desktop-windows-x64": {"version": "1.4.0", "url": ")" + x64 +
              R"(", "size": 3, "SHA256": ")" + ABC + R"("}, "Desktop-Windows-Arm64": )" +
-             entry("1.4.0", arm64) + "}",
+             entry("1.4.0", arm64, "3", EMPTY) + "}",
          1,
          {"x64: would fail: " + no_app("win32-x64"), "x64: " + no_sha256,
           "arm64: would fail: " + no_app("win32-arm64"),
@@ -255,7 +255,7 @@ TEST_F(ReleaseToolTest, CheckSaysWhatEachComputerInstallsAndWhy) {
           "arm64: would fail: " + not_ours, neither}},
         {"refused path character",
          R"({"desktop-windows-x64": )" + entry("1.4.0", x64) + R"(, "desktop-windows-arm64": )" +
-             entry("1.4.0", spaced) + "}",
+             entry("1.4.0", spaced, "3", EMPTY) + "}",
          1,
          {"x64: chooses desktop-windows-x64 1.4.0, the only entry x64 computers read",
           "x64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")", not_checked("x64", x64),
@@ -273,44 +273,47 @@ TEST_F(ReleaseToolTest, CheckSaysWhatEachComputerInstallsAndWhy) {
           "arm64: would fail: The manifest gives no valid SHA-256 for " + CDN + "app.zip.",
           neither}},
         {"arm64 older than x64",
-         R"({"desktop-windows-arm64": )" + entry("4.1.9", arm64) + R"(, "desktop-windows-x64": )" +
-             entry("4.2.0", x64) + "}",
+         R"({"desktop-windows-arm64": )" + entry("4.1.9", arm64, "3", EMPTY) +
+             R"(, "desktop-windows-x64": )" + entry("4.2.0", x64) + "}",
          3,
          {"x64: chooses desktop-windows-x64 4.2.0, the only entry x64 computers read",
           "x64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")", not_checked("x64", x64),
           "arm64: chooses desktop-windows-x64 4.2.0, because it is strictly newer than "
           "desktop-windows-arm64 4.1.9",
           "arm64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")", not_checked("arm64", x64),
+          "warning: desktop-windows-arm64 4.1.9 is older than desktop-windows-x64 4.2.0: arm64 "
+          "computers take the x64 build instead, emulated",
           both_install}},
         {"arm64 newer than x64",
          R"({"desktop-windows-x64": )" + entry("4.2.0", x64) + R"(, "desktop-windows-arm64": )" +
-             entry("4.2.1", arm64) + "}",
+             entry("4.2.1", arm64, "3", EMPTY) + "}",
          3,
          {"x64: chooses desktop-windows-x64 4.2.0, the only entry x64 computers read",
           "x64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")", not_checked("x64", x64),
           "arm64: chooses desktop-windows-arm64 4.2.1, because desktop-windows-x64 4.2.0 is older",
-          "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + ABC + ")",
+          "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + EMPTY + ")",
           not_checked("arm64", arm64), both_install}},
         {"arm64 equal to x64 but for its pre-release part",
          R"({"desktop-windows-x64": )" + entry("2.0.0", x64) + R"(, "desktop-windows-arm64": )" +
-             entry("2.0.0-beta", arm64) + "}",
+             entry("2.0.0-beta", arm64, "3", EMPTY) + "}",
          3,
          {"x64: chooses desktop-windows-x64 2.0.0, the only entry x64 computers read",
           "x64: downloads " + x64 + " (3 bytes, SHA-256 " + ABC + ")", not_checked("x64", x64),
           "arm64: chooses desktop-windows-arm64 2.0.0-beta, because desktop-windows-x64 2.0.0 is "
           "not strictly newer (only the numbers are compared)",
-          "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + ABC + ")",
+          "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + EMPTY + ")",
           not_checked("arm64", arm64), both_install}},
         {"duplicated keys: the last one counts",
-         R"({"desktop-windows-arm64": )" + entry("1.4", arm64) + R"(, "desktop-windows-x64": )" +
+         R"({"desktop-windows-arm64": )" + entry("1.4", arm64, "3", EMPTY) +
+             R"(, "desktop-windows-x64": )" +
              entry("1.4.0", x64, "3", ABC, R"(, "url": ")" + foreign + "\"") +
-             R"(, "desktop-windows-arm64": )" + entry("1.4.0", arm64) + "}",
+             R"(, "desktop-windows-arm64": )" + entry("1.4.0", arm64, "3", EMPTY) + "}",
          1,
          {"x64: chooses desktop-windows-x64 1.4.0, the only entry x64 computers read",
           "x64: would fail: " + not_ours,
           "arm64: chooses desktop-windows-arm64 1.4.0, because desktop-windows-x64 1.4.0 is not "
           "strictly newer",
-          "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + ABC + ")",
+          "arm64: downloads " + arm64 + " (3 bytes, SHA-256 " + EMPTY + ")",
           not_checked("arm64", arm64),
           "x64 computers would not install, and not every archive could be checked."}},
         {"not an object",
@@ -1167,10 +1170,11 @@ TEST_F(ReleaseToolTest, WrongArgumentsExitWithTwoAndTheUsage) {
     const std::string synopsis =
         "Usage: vantile-release make --version VERSION --x64 ARCHIVE [--arm64 ARCHIVE]\n"
         "                            (--base https://... | --local) [--out metadata.json] "
-        "[--json]\n"
-        "       vantile-release check MANIFEST [--files FOLDER] [--json]\n"
+        "[--strict] [--json]\n"
+        "       vantile-release check MANIFEST [--files FOLDER] [--strict] [--json]\n"
         "       vantile-release check (https://.../metadata.json | MANIFEST --online\n"
-        "                             [--manifest-address URL]) [--ca-file FILE] [--json]\n"
+        "                             [--manifest-address URL]) [--ca-file FILE] [--strict] "
+        "[--json]\n"
         "       vantile-release help [make | check]\n"
         "       vantile-release --version\n";
     for (const Case& c : cases) {
@@ -1225,7 +1229,7 @@ TEST_F(ReleaseToolTest, VersionAndEachCommandsHelp) {
          "folder)",
          "--files"},
         {{"check", "-h"},
-         "Usage: vantile-release check MANIFEST [--files FOLDER] [--json]",
+         "Usage: vantile-release check MANIFEST [--files FOLDER] [--strict] [--json]",
          "  --files FOLDER          the folder that holds the published archives under their "
          "file names",
          "--x64"},
@@ -1362,6 +1366,99 @@ TEST_F(ReleaseToolTest, JsonGivesTheSameVerdictsForScripts) {
     const auto& warnings = std::get<JsonArray>(judged[1].find("warnings")->data);
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_TRUE(warnings[0].as_string()->starts_with("..\\app-x64.zip lies outside"));
+}
+
+// Slips the installer lets pass are warnings: the exit code stays, but with --strict.
+TEST_F(ReleaseToolTest, WarningsChangeTheExitCodeOnlyWithStrict) {
+    write_zip(dir_ / "files/x64.zip", APP);
+    write_zip(dir_ / "files/arm64.zip", {{"Vantile.exe", "arm64 MZ"}});
+    const auto [x64_size, x64_sha256] = size_and_digest(path("files/x64.zip"));
+    const auto [arm64_size, arm64_sha256] = size_and_digest(path("files/arm64.zip"));
+    const auto x64 = [&](const std::string& version, const std::string& folder = "") {
+        return R"("desktop-windows-x64": )" +
+               entry(version, STORAGE + folder + "x64.zip", x64_size, x64_sha256);
+    };
+    const auto arm64 = [&](const std::string& key, const std::string& version,
+                           const std::string& file = "arm64.zip") {
+        const bool same = file == "x64.zip";
+        return "\"" + key + "\": " +
+               entry(version, CDN + file, same ? x64_size : arm64_size,
+                     same ? x64_sha256 : arm64_sha256);
+    };
+    struct Case {
+        const char* name;
+        std::string manifest;
+        std::string warning;
+    };
+    const Case cases[] = {
+        {"a key a letter from arm64's",
+         "{" + x64("1.4.0") + ", " + arm64("desktop-windows-amr64", "1.4.0") + "}",
+         "the installer reads no desktop-windows-amr64: is it a misspelling of "
+         "desktop-windows-arm64?"},
+        {"arm64 older than x64",
+         "{" + x64("1.4.1") + ", " + arm64("desktop-windows-arm64", "1.4.0") + "}",
+         "desktop-windows-arm64 1.4.0 is older than desktop-windows-x64 1.4.1: arm64 computers "
+         "take the x64 build instead, emulated"},
+        {"one archive for both",
+         "{" + x64("1.4.0") + ", " + arm64("desktop-windows-arm64", "1.4.0", "x64.zip") + "}",
+         "desktop-windows-x64 and desktop-windows-arm64 have the same size and SHA-256: both "
+         "are one archive, and arm64 computers get no build of their own"},
+        {"another version's folder",
+         "{" + x64("1.4.0", "1.3.9/") + ", " + arm64("desktop-windows-arm64", "1.4.0") + "}",
+         "desktop-windows-x64 is version 1.4.0, but its address lies in the folder 1.3.9"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string manifest = write("metadata.json", c.manifest);
+        const ToolRun plain = run({"check", manifest, "--files", path("files")});
+        EXPECT_EQ(plain.code, 0) << testing::PrintToString(plain.lines);
+        ASSERT_GE(plain.lines.size(), 2u);
+        EXPECT_EQ(plain.lines[plain.lines.size() - 2], "warning: " + c.warning);
+        EXPECT_EQ(plain.lines.back(), "Both kinds of computer would install.");
+        EXPECT_EQ(plain.err, "");
+
+        const ToolRun strict = run({"check", manifest, "--files", path("files"), "--strict"});
+        EXPECT_EQ(strict.code, 1);
+        EXPECT_EQ(strict.lines, plain.lines);
+        EXPECT_EQ(strict.err,
+                  "vantile-release: With --strict a warning fails: " + c.warning + ".\n");
+
+        const ToolRun json = run({"check", manifest, "--files", path("files"), "--json"});
+        const JsonValue document = outcome_json(json);
+        const auto& warnings =
+            std::get<JsonArray>(document.find("verdict")->find("warnings")->data);
+        ASSERT_EQ(warnings.size(), 1u);
+        EXPECT_EQ(*warnings[0].as_string(), c.warning);
+    }
+
+    // make warns alike, and with --strict writes nothing.
+    const std::string out = path("out/metadata.json");
+    std::filesystem::create_directories(path("out"));
+    const std::vector<std::string> same_archive = {"make",
+                                                   "--version",
+                                                   "1.4.0",
+                                                   "--x64",
+                                                   path("files/x64.zip"),
+                                                   "--arm64",
+                                                   path("files/x64-copy.zip"),
+                                                   "--base",
+                                                   CDN + "1.4.0/",
+                                                   "--out",
+                                                   out};
+    std::filesystem::copy_file(path("files/x64.zip"), path("files/x64-copy.zip"));
+    std::vector<std::string> strict_make = same_archive;
+    strict_make.push_back("--strict");
+    const ToolRun refused = run(strict_make);
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_TRUE(
+        refused.err.starts_with("vantile-release: With --strict a warning fails: "
+                                "desktop-windows-x64 and desktop-windows-arm64 have the "
+                                "same size and SHA-256"))
+        << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+    const ToolRun made = run(same_archive);
+    EXPECT_EQ(made.code, 0) << made.err;
+    EXPECT_TRUE(std::filesystem::exists(out));
 }
 
 // A hostile archive costs bounded memory: refusals past the first few are counted, not kept;

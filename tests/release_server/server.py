@@ -61,6 +61,11 @@ class Fault:
     no_content_length: bool = False           # no Content-Length; the body ends at a clean close
     gzip: bool = False                        # the body gzip-compressed, with Content-Encoding
     times: typing.Optional[int] = None        # applies to this many requests, then the file
+    # How a status answer is framed: its body (None: a short text), chunked instead of a
+    # Content-Length, and whether the server closes the connection after it.
+    status_body: typing.Optional[bytes] = None
+    chunked: bool = False
+    close: bool = False
 
     @classmethod
     def from_settings(cls, settings):
@@ -193,7 +198,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             return
         if fault.status is not None:
-            self._send_status(fault.status, fault.location)
+            self._send_status(fault.status, fault.location, fault)
             return
         blocks, length = self._body(fault, host)
         if blocks is None:
@@ -295,16 +300,32 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(block[start:start + step])
             time.sleep(step / float(rate))
 
-    def _send_status(self, status, location=None):
-        body = ("HTTP %d from the Vantile test release server\n" % status).encode()
+    def _send_status(self, status, location=None, fault=None):
+        fault = fault or Fault()
+        body = fault.status_body
+        if body is None:
+            body = ("HTTP %d from the Vantile test release server\n" % status).encode()
+        # A 204 has neither a body nor a length.
+        framed = status != 204
         self.send_response(status)
         if location:
             self.send_header("Location", location)
             self.server.owner._note_redirect(location)
-        self.send_header("Content-Type", "text/plain")
-        self.send_header("Content-Length", str(len(body)))
+        if fault.close:
+            self.send_header("Connection", "close")
+        if framed:
+            self.send_header("Content-Type", "text/plain")
+            if fault.chunked:
+                self.send_header("Transfer-Encoding", "chunked")
+            else:
+                self.send_header("Content-Length", str(len(body)))
         self.end_headers()
-        self.wfile.write(body)
+        if framed and fault.chunked:
+            self.wfile.write((b"%x\r\n%s\r\n" % (len(body), body) if body else b"") + b"0\r\n\r\n")
+        elif framed:
+            self.wfile.write(body)
+        if fault.close:
+            self._close_cleanly()
 
     def _close_cleanly(self):
         """Ends TLS with close_notify, then closes the TCP connection with FIN at once.
@@ -343,11 +364,11 @@ class _TLSServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
     allow_reuse_address = True
     request_queue_size = 64
 
-    def __init__(self, owner, listener, context):
+    def __init__(self, owner, listener, context, port=0):
         self.owner = owner
         self.listener = listener
         self.context = context
-        super().__init__(("127.0.0.1", 0), _Handler)
+        super().__init__(("127.0.0.1", port), _Handler)
 
     def get_request(self):
         sock, address = self.socket.accept()
@@ -539,8 +560,12 @@ class ReleaseServer:
             server.requests  # what arrived, in order
     """
 
-    def __init__(self, release_dir, ca=None, storage_host=STORAGE_HOST, cdn_host=CDN_HOST):
+    def __init__(self, release_dir, ca=None, storage_host=STORAGE_HOST, cdn_host=CDN_HOST,
+                 port=0):
+        """port: where the good-certificate listener listens (443 to be reached directly, with
+        the release hosts mapped to 127.0.0.1); any free port by default."""
         self.release_dir = pathlib.Path(release_dir)
+        self._port = port
         self.storage_host = storage_host
         self.cdn_host = cdn_host
         self._ca = ca
@@ -599,7 +624,7 @@ class ReleaseServer:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.minimum_version = ssl.TLSVersion.TLSv1_2
         context.load_cert_chain(str(certificate), str(key))
-        server = _TLSServer(self, mode, context)
+        server = _TLSServer(self, mode, context, self._port if mode == "ok" else 0)
         with self._lock:
             self._servers[mode] = server
         self._spawn(server.serve_forever, 0.2)

@@ -7,6 +7,10 @@
 // gave up on can still end (and close its handles) before the process does.
 //   fetch_tool.exe download <address or path> <destination> <report file> [stop after N bytes]
 //   fetch_tool.exe plain <address> <destination> <report file>
+//   fetch_tool.exe answers <address list file> - <report file>
+//
+// "answers" fetches each address of the list (one a line) in turn, in one process, so that
+// connections are pooled as in a real run, and reports each one's result on a line of its own.
 //
 // "plain" is the benchmark's reference for download_to_file: the same WinINet calls and file
 // writes in a plain loop on one thread, with no transfer thread and no observer.
@@ -117,6 +121,18 @@ int run(int argc, wchar_t** argv) {
         write_report(report, result, counts, started);
         if (argc > 6) Sleep(static_cast<DWORD>(std::wcstoul(argv[6], nullptr, 10)));
         return result.ok() ? 0 : 1;
+    }
+    if (mode == "answers") {
+        std::ifstream list(std::filesystem::path(to_wide(source)), std::ios::binary);
+        std::ofstream results(std::filesystem::path(to_wide(report)),
+                              std::ios::binary | std::ios::trunc);
+        for (std::string address; std::getline(list, address);) {
+            if (address.empty()) continue;
+            const Result<TransferEnd> result =
+                fetch_address(address, [](const char*, std::size_t) { return true; });
+            results << result_text(result) << "\n";
+        }
+        return 0;
     }
     if (mode == "plain") {
         const Result<TransferEnd> result = plain_download(source, target, counts);

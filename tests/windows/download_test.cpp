@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "windows/unique_handle.h"
 #include "windows/wide_text.h"
 #include "../support/blocking_pipe.h"
+#include "../support/guarded_object.h"
 
 namespace vantile {
 namespace {
@@ -200,7 +202,8 @@ TEST_F(DownloadToFile, WriteFailureIsReportedInsteadOfStopped) {
 
 // A local source that stops answering (a share that hangs) is given up on like a stalled
 // download: after the stall limit, or at once for a stop, with the system's own code for each;
-// bytes that came before the hang are in the file.
+// bytes that came before the hang are in the file. The read given up on ends later on its own
+// thread and then touches nothing of the caller's: the source given is armed to tell.
 TEST_F(DownloadToFile, ASourceThatHangsIsGivenUpOnAfterTheLimitOrAtAStop) {
     using Clock = std::chrono::steady_clock;
     struct Case {
@@ -224,9 +227,11 @@ TEST_F(DownloadToFile, ASourceThatHangsIsGivenUpOnAfterTheLimitOrAtAStop) {
                 return Clock::now() - started > std::chrono::milliseconds{200};
             };
         std::vector<std::uint64_t> totals;
+        GuardedObject<DownloadSource> source(LocalFile{pipe.path()});
+        const std::set<DWORD> threads_before = threads_of_this_process();
 
         const Result<TransferEnd> result = download_to_file(
-            LocalFile{pipe.path()}, destination,
+            source.get(), destination,
             [&](std::uint64_t total) {
                 totals.push_back(total);
                 return true;
@@ -244,7 +249,11 @@ TEST_F(DownloadToFile, ASourceThatHangsIsGivenUpOnAfterTheLimitOrAtAStop) {
             c.first_bytes.empty() ? std::vector<std::uint64_t>{}
                                   : std::vector<std::uint64_t>{c.first_bytes.size()};
         EXPECT_EQ(totals, expected_totals);
+        ASSERT_TRUE(source.arm()) << GetLastError();
         pipe.let_go();
+        // The hung read now fails and its thread ends.
+        EXPECT_TRUE(wait_for_threads_started_since(threads_before, std::chrono::seconds{20}));
+        EXPECT_FALSE(source.touched());
         EXPECT_EQ(pipe.wrote(), !c.first_bytes.empty());
         EXPECT_EQ(read_file(destination), c.first_bytes);
     }

@@ -84,12 +84,19 @@ def windows_path(path):
         return "Z:" + str(path).replace("/", "\\")
 
 
-def run_program(exe, args=(), env=None, timeout=120, cwd=None):
+def run_program(exe, args=(), env=None, timeout=120, cwd=None, hosts=None):
     """Runs a Windows program and waits for it; its output is captured in files, not pipes,
-    since a wineserver that `wine` starts on the way inherits them and outlives the program."""
+    since a wineserver that `wine` starts on the way inherits them and outlives the program.
+
+    hosts: a file that the program sees as /etc/hosts (in a mount namespace of its own), so
+    that it reaches names it must resolve itself, without a proxy, on loopback."""
     start_wineserver()
+    command = ["wine", str(exe), *args]
+    if hosts is not None:
+        command = ["unshare", "--mount", "--propagation", "private", "--", "/bin/sh", "-c",
+                   'mount --bind "$0" /etc/hosts && exec "$@"', str(hosts), *command]
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        process = subprocess.Popen(["wine", str(exe), *args], env=wine_env(env), cwd=cwd,
+        process = subprocess.Popen(command, env=wine_env(env), cwd=cwd,
                                    stdin=subprocess.DEVNULL, stdout=out, stderr=err)
         try:
             code = process.wait(timeout=timeout)

@@ -1,11 +1,38 @@
 """Answers that come from the proxy, not from the release server, are named as the proxy's:
-its request for a user name and password (407), its refusal by policy (403) and its report
-that the host is down (503). The release server's own answers keep their text."""
+its request for a user name and password (407), its refusal by policy (403), its failure to
+reach the host (502) and its report that the host is down (503). The release server's own
+answers keep their text in every shape, through the proxy or reached directly: with a body or
+none, a length or chunked, the connection kept or closed."""
 import unittest
 
 import harness
-from https_fixture import (DEFAULT_MANIFEST, STEP_MANIFEST, HttpsInstallTest, failed_lines,
-                           retry_lines)
+from https_fixture import (DEFAULT_MANIFEST, PROXY_VARIABLES, STEP_MANIFEST, HttpsInstallTest,
+                           failed_lines, retry_lines)
+from release_server import ReleaseServer
+from release_server.server import CDN_HOST, STORAGE_HOST
+
+FETCH_TOOL = harness.SUPPORT_DIR / "fetch_tool.exe"
+SERVER_STATUSES = (204, 301, 302, 403, 404, 410, 500, 503)
+PROXY_STATUSES = (407, 403, 502, 503)
+
+
+def answer_shapes():
+    """(name, fault settings) of each shape of a status answer the release server can give."""
+    for status in SERVER_STATUSES:
+        for body in (b"", b"not the file\n"):
+            for close in (False, True):
+                for chunked in (False, True):
+                    if status == 204 and (body or chunked):
+                        continue  # a 204 has neither a body nor a length
+                    name = "%d-%s-%s-%s" % (status, "body" if body else "empty",
+                                            "close" if close else "keep-alive",
+                                            "chunked" if chunked else "length")
+                    yield name, dict(status=status, status_body=body, close=close,
+                                     chunked=chunked)
+
+
+def server_message(address, status):
+    return "%s answered HTTP %d, not the file." % (address, status)
 
 
 def proxy_message(status, address):
@@ -26,7 +53,7 @@ class HttpsProxyAnswerTest(HttpsInstallTest):
         self.assert_nothing_installed()
 
     def test_the_proxys_own_answers_are_named_as_the_proxys(self):
-        for status in (407, 403, 503):
+        for status in PROXY_STATUSES:
             with self.subTest(status=status):
                 harness.clear_log()
                 self.server.set_proxy_fault(status)
@@ -50,8 +77,45 @@ class HttpsProxyAnswerTest(HttpsInstallTest):
                 code = self.install()
 
                 self.assertEqual(code, 1)
-                self.assert_manifest_failed_three_times(
-                    "%s answered HTTP %d, not the file." % (DEFAULT_MANIFEST, status))
+                self.assert_manifest_failed_three_times(server_message(DEFAULT_MANIFEST, status))
+
+    def fetch_each(self, addresses, hosts=None, **env):
+        """The result of the program's own fetch of each address, in one process."""
+        listing = self.work / "addresses.txt"
+        listing.write_text("".join(address + "\n" for address in addresses))
+        report = self.work / "answers.txt"
+        report.unlink(missing_ok=True)
+        result = harness.run_program(
+            FETCH_TOOL, ["answers", harness.windows_path(listing), "-",
+                         harness.windows_path(report)],
+            env={**{name: None for name in PROXY_VARIABLES}, **env}, hosts=hosts)
+        self.assertEqual(result.returncode, 0, result.stderr[-2000:])
+        return report.read_text(encoding="utf-8").splitlines()
+
+    def test_every_shape_of_the_servers_answer_is_the_servers_through_a_proxy_or_directly(self):
+        # Reached directly, the release hosts are 127.0.0.1 and the server listens on 443.
+        direct = ReleaseServer(self.work / "release", port=443)
+        direct.start()
+        self.addCleanup(direct.stop)
+        hosts = self.work / "hosts"
+        hosts.write_text("127.0.0.1 localhost %s %s\n" % (STORAGE_HOST, CDN_HOST))
+        shapes = list(answer_shapes())
+        for server in (self.server, direct):
+            for name, settings in shapes:
+                location = {"location": server.cdn_url("metadata.json")} \
+                    if settings["status"] in (301, 302) else {}
+                server.set_fault(server.storage_path(name), **settings, **location)
+        addresses = [self.server.storage_url(name) for name, _ in shapes]
+        expected = {name: server_message(address, settings["status"])
+                    for (name, settings), address in zip(shapes, addresses)}
+        proxy = self.server.proxy_url
+        for route, options in (("through the proxy", dict(http_proxy=proxy, https_proxy=proxy)),
+                               ("directly", dict(hosts=hosts))):
+            with self.subTest(route=route):
+                results = dict(zip(expected, self.fetch_each(addresses, **options)))
+                self.assertEqual(len(results), len(expected))
+                self.assertEqual({name: text for name, text in results.items()
+                                  if text != expected[name]}, {})
 
     def test_a_proxy_that_asks_once_is_retried_and_the_install_goes_on(self):
         self.server.set_proxy_fault(407, times=1)

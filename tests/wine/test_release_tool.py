@@ -160,6 +160,8 @@ class PublishedReleaseTest(ReleaseToolTestCase):
         code, lines, _ = run_tool("check", win(self.manifest), "--files", win(self.release))
         self.assertEqual(code, 1)
         self.assertEqual(lines[2], "x64: would fail: " + message)
+        self.assertEqual(lines[3], "x64: %s no longer matches the manifest: if the archive was "
+                         "rebuilt, make the manifest again" % win(self.release / "vantile-1.4.0-x64.zip"))
         self.assertEqual(lines[-1], "Only arm64 computers would install.")
 
         with ReleaseServer(self.release) as server:
@@ -194,6 +196,17 @@ class OutputSafetyTest(ReleaseToolTestCase):
         self.assertEqual(err.strip(), "vantile-release: --out %s is the archive %s: the manifest "
                          "would replace it." % (spelled_otherwise, win(archive)))
         self.assertEqual(archive.read_bytes(), before)
+
+        # Device and long-path spellings name the same opened file.
+        for prefix in ("\\\\?\\", "\\\\.\\"):
+            with self.subTest(prefix=prefix):
+                spelled = prefix + win(archive)
+                code, lines, err = run_tool("make", "--version", "1.4.0", "--x64", win(archive),
+                                            "--base", BASE, "--out", spelled)
+                self.assertEqual(code, 2, lines)
+                self.assertEqual(err.strip(), "vantile-release: --out %s is the archive %s: the "
+                                 "manifest would replace it." % (spelled, win(archive)))
+                self.assertEqual(archive.read_bytes(), before)
 
 
 class OfflineFolderTest(ReleaseToolTestCase):

@@ -17,7 +17,11 @@ std::string download_failed_message(const std::string& address, const std::strin
 std::string download_stopped_message(const std::string& address, const std::string& error);
 std::string start_failed_message(const std::string& error);
 
-// A status other than 200, named as the answer of whoever gave it.
-std::string answer_message(const std::string& address, std::uint32_t status, bool from_proxy);
+// Who gave an answer other than 200.
+enum class Answerer { Server, Proxy, Unknown };
+
+// A status other than 200, named as the answer of whoever gave it; when that cannot be known,
+// the message names neither.
+std::string answer_message(const std::string& address, std::uint32_t status, Answerer answerer);
 
 }  // namespace vantile
