@@ -26,18 +26,17 @@ PROXY_VARIABLES = ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "no
                    "NO_PROXY", "all_proxy", "ALL_PROXY")
 
 
-def run_tool(args, proxy=None, timeout=300):
-    """(exit code, standard output, standard error) of the native tool."""
+def run_tool(args, proxy=None, timeout=300, temporary=None):
+    """(exit code, standard output, standard error) of the native tool; `temporary` is the
+    folder it gets as TMPDIR."""
     env = {name: value for name, value in os.environ.items() if name not in PROXY_VARIABLES}
     if proxy:
         env["https_proxy"] = proxy
+    if temporary:
+        env["TMPDIR"] = str(temporary)
     done = subprocess.run([str(TOOL), *args], capture_output=True, text=True, env=env,
                           timeout=timeout)
     return done.returncode, done.stdout, done.stderr
-
-
-def temporary_folders():
-    return set(pathlib.Path(tempfile.gettempdir()).glob("vantile-release-*"))
 
 
 class LiveReleaseTest(unittest.TestCase):
@@ -55,12 +54,14 @@ class LiveReleaseTest(unittest.TestCase):
         self.addCleanup(self.server.stop)
         self.archive_path = self.server.storage_path(ARCHIVE_NAME)
         self.manifest_path = self.server.storage_path("metadata.json")
-        self.before = temporary_folders()
+        # The tool's own temporary folder, so that what it leaves is seen apart from other runs.
+        self.temporary = self.work / "tmp"
+        self.temporary.mkdir()
 
     def check(self, *args, json_output=False):
         extra = ["--json"] if json_output else []
         code, out, err = run_tool(["check", *args, "--ca-file", str(self.server.ca_file), *extra],
-                                  proxy=self.server.proxy_url)
+                                  proxy=self.server.proxy_url, temporary=self.temporary)
         # The archives only ever land in a temporary folder, removed at the end.
-        self.assertEqual(temporary_folders(), self.before, "a temporary folder was left")
+        self.assertEqual(list(self.temporary.iterdir()), [], "a temporary folder was left")
         return code, (json.loads(out) if json_output else out.splitlines()), err
