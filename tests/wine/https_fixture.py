@@ -28,6 +28,13 @@ def retry_lines(message, next_try, limit=3):
     return [message, "Connection interrupted; retrying (%d/%d)..." % (next_try, limit)]
 
 
+def proxy_message(status, address):
+    if status == 407:
+        return ("The proxy server asks for a user name and password (HTTP 407) before it passes "
+                "on %s; Vantile's installer cannot sign in to a proxy." % address)
+    return "The proxy server answered HTTP %d instead of passing on %s." % (status, address)
+
+
 def failed_lines(step, message):
     return ["Vantile could not be installed. The step that failed: %s." % step, message]
 

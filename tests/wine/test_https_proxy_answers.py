@@ -7,7 +7,7 @@ import unittest
 
 import harness
 from https_fixture import (DEFAULT_MANIFEST, PROXY_VARIABLES, STEP_MANIFEST, HttpsInstallTest,
-                           failed_lines, retry_lines)
+                           failed_lines, proxy_message, retry_lines)
 from release_server import ReleaseServer
 from release_server.server import CDN_HOST, STORAGE_HOST
 
@@ -33,13 +33,6 @@ def answer_shapes():
 
 def server_message(address, status):
     return "%s answered HTTP %d, not the file." % (address, status)
-
-
-def proxy_message(status, address):
-    if status == 407:
-        return ("The proxy server asks for a user name and password (HTTP 407) before it passes "
-                "on %s; Vantile's installer cannot sign in to a proxy." % address)
-    return "The proxy server answered HTTP %d instead of passing on %s." % (status, address)
 
 
 class HttpsProxyAnswerTest(HttpsInstallTest):

@@ -16,8 +16,8 @@ import time
 import unittest
 
 import harness
-from https_fixture import (DEFAULT_MANIFEST, PROXY_VARIABLES, STEP_MANIFEST, failed_lines,
-                           retry_lines)
+from https_fixture import (ARCHIVE_NAME, DEFAULT_MANIFEST, PROXY_VARIABLES, STEP_MANIFEST,
+                           failed_lines, proxy_message, retry_lines)
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 from release_server import build_sample_release  # noqa: E402
@@ -25,7 +25,6 @@ from release_server.ca import issue_server_certificate, run_ca  # noqa: E402
 from release_server.server import CDN_HOST, STORAGE_HOST, STORAGE_PREFIX  # noqa: E402
 
 DOUBLES = harness.DOUBLES
-ARCHIVE_NAME = "vantile-desktop-1.4.0-win32-x64.zip"
 
 
 def free_port():
@@ -158,17 +157,13 @@ http {{
 
     def test_squids_own_answers_are_named_as_the_proxys(self):
         # Nothing listens on 443 yet: squid itself answers 503 for the host that is down.
-        cases = (
-            ("sign_in", "The proxy server asks for a user name and password (HTTP 407) before "
-                        "it passes on %s; Vantile's installer cannot sign in to a proxy."),
-            ("refuse", "The proxy server answered HTTP 403 instead of passing on %s."),
-            ("open", "The proxy server answered HTTP 503 instead of passing on %s."),
-        )
-        for port_name, message in cases:
+        cases = (("sign_in", 407), ("refuse", 403), ("open", 503))
+        for port_name, status in cases:
             with self.subTest(port=port_name):
                 harness.clear_log()
                 code = self.install(self.ports[port_name])
-                self.assert_manifest_failed_three_times(code, message % DEFAULT_MANIFEST)
+                self.assert_manifest_failed_three_times(code,
+                                                        proxy_message(status, DEFAULT_MANIFEST))
 
     def test_through_squid_nginx_answers_as_itself_and_compressed_files_install(self):
         self.start_nginx()
