@@ -137,7 +137,9 @@ class HttpsDownloadTest(HttpsInstallTest):
                 ("ignored by Wine", "30000"),
                 # INTERNET_OPTION_HTTP_DECODING, TRUE: a compressed answer arrives decoded.
                 ("InternetSetOptionW", "root", "65", "4"),
-                ("InternetOpenUrlW", "root", '"%s", (null), 00000000, 84a80300, 00000000' % address),
+                # The context is the request's own record of the answer's evidence: never zero,
+                # since WinINet makes no status callbacks for a zero context.
+                ("InternetOpenUrlW", "root", '"%s", (null), 00000000, 84a80300, <context>' % address),
                 ("HttpQueryInfoW", "request", "0x20000013"),
                 ("InternetCloseHandle", "request"),
                 ("InternetCloseHandle", "root"),
@@ -166,7 +168,9 @@ def wininet_calls(trace):
             calls.append(("ignored by Wine", rest.split()[-1]))
         elif function == "InternetOpenUrlW" and rest.startswith("("):
             handle, arguments = rest[1:-1].split(", ", 1)
-            calls.append((function, names.get(handle, handle), arguments[1:]))
+            arguments, context = arguments[1:].rsplit(", ", 1)
+            context = "<context>" if int(context, 16) != 0 else context
+            calls.append((function, names.get(handle, handle), "%s, %s" % (arguments, context)))
         elif function == "InternetOpenUrlW" and rest.endswith("<--"):
             names[rest.split()[0]] = "request"
         elif function == "HttpQueryInfoW" and rest.startswith("("):
