@@ -3,22 +3,15 @@ test CA, on a high loopback port that the release server's CONNECT proxy routes 
 host to: software nobody on this project wrote answers, and every computer would install."""
 import pathlib
 import shutil
-import socket
 import subprocess
 import tempfile
-import time
 import unittest
 
 from live_check_fixture import ARCHIVE_NAME, DEFAULT_MANIFEST, run_tool
 from release_server import ReleaseServer, build_sample_release
+from release_server.local_processes import free_port, stop, wait_for_port
 from release_server.ca import issue_server_certificate, run_ca
 from release_server.server import CDN_HOST, STORAGE_HOST, STORAGE_PREFIX
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
 
 
 class NginxLiveCheckTest(unittest.TestCase):
@@ -50,33 +43,12 @@ http {{
 """)
         nginx = subprocess.Popen(["nginx", "-c", str(conf), "-e", str(self.work / "nginx.log")],
                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(self.stop, nginx)
-        self.wait_for(port, nginx)
+        self.addCleanup(stop, nginx)
+        wait_for_port(port, nginx, "nginx")
         self.server = ReleaseServer(self.work / "unused")
         self.server.start()
         self.addCleanup(self.server.stop)
         self.server.route_to(port)
-
-    @staticmethod
-    def stop(process):
-        process.terminate()
-        try:
-            process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
-
-    @staticmethod
-    def wait_for(port, process):
-        deadline = time.monotonic() + 30
-        while time.monotonic() < deadline:
-            if process.poll() is not None:
-                raise RuntimeError("nginx ended at start (exit %s)" % process.returncode)
-            with socket.socket() as probe:
-                if probe.connect_ex(("127.0.0.1", port)) == 0:
-                    return
-            time.sleep(0.1)
-        raise RuntimeError("nginx does not listen on %d" % port)
 
     def test_the_sample_release_served_by_nginx_installs_everywhere(self):
         code, out, err = run_tool(["check", DEFAULT_MANIFEST, "--ca-file", str(self.ca_file)],

@@ -8,11 +8,9 @@ Needs root (nginx listens on 443) and the test CA of scripts/with-test-ca.sh."""
 import gzip
 import pathlib
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 import harness
@@ -22,36 +20,10 @@ from https_fixture import (ARCHIVE_NAME, DEFAULT_MANIFEST, PROXY_VARIABLES, STEP
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 from release_server import build_sample_release  # noqa: E402
 from release_server.ca import issue_server_certificate, run_ca  # noqa: E402
+from release_server.local_processes import free_port, stop, wait_for_port  # noqa: E402
 from release_server.server import CDN_HOST, STORAGE_HOST, STORAGE_PREFIX  # noqa: E402
 
 DOUBLES = harness.DOUBLES
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-def wait_for_port(port, process, what):
-    deadline = time.monotonic() + 30
-    while time.monotonic() < deadline:
-        if process.poll() is not None:
-            raise RuntimeError("%s ended at start (exit %s)" % (what, process.returncode))
-        with socket.socket() as probe:
-            if probe.connect_ex(("127.0.0.1", port)) == 0:
-                return
-        time.sleep(0.1)
-    raise RuntimeError("%s does not listen on %d" % (what, port))
-
-
-def stop(process):
-    process.terminate()
-    try:
-        process.wait(timeout=10)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.wait()
 
 
 class RealServersTest(harness.InstallerTestCase):
