@@ -26,40 +26,30 @@ add_test(NAME bench-smoke
 set_tests_properties(bench-smoke PROPERTIES LABELS "wine;bench" TIMEOUT 1800
   ENVIRONMENT "${VANTILE_TEST_ENVIRONMENT}")
 
+# One CTest test per Python test file of a folder, named folder/file; a file named test_slow_*
+# is labelled slow too.
+function(add_python_tests folder label timeout environment)
+  file(GLOB scripts CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${folder}/test_*.py)
+  foreach(script ${scripts})
+    get_filename_component(name ${script} NAME_WE)
+    add_test(NAME ${folder}/${name}
+      COMMAND ${Python3_EXECUTABLE} -m unittest -v ${name}
+      WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/${folder})
+    set(labels ${label} e2e)
+    if(name MATCHES "^test_slow_")
+      list(APPEND labels slow)
+    endif()
+    set_tests_properties(${folder}/${name} PROPERTIES
+      LABELS "${labels}" TIMEOUT ${timeout} ENVIRONMENT "${environment}")
+  endforeach()
+endfunction()
+
 # End-to-end tests: the real program under Wine, driven from Python.
-file(GLOB WINE_TESTS CONFIGURE_DEPENDS tests/wine/test_*.py)
-foreach(script ${WINE_TESTS})
-  get_filename_component(name ${script} NAME_WE)
-  add_test(NAME wine/${name}
-    COMMAND ${Python3_EXECUTABLE} -m unittest -v ${name}
-    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/wine)
-  set(labels wine e2e)
-  if(name MATCHES "^test_slow_")
-    list(APPEND labels slow)
-  endif()
-  set_tests_properties(wine/${name} PROPERTIES
-    LABELS "${labels}"
-    TIMEOUT 1200
-    ENVIRONMENT "${VANTILE_TEST_ENVIRONMENT}")
-endforeach()
+add_python_tests(wine wine 1200 "${VANTILE_TEST_ENVIRONMENT}")
 
 # Checks of the built program itself, outside Wine.
 add_subdirectory(tests/build)
 
 # vantile-release checking a live release (the native tool, through libcurl) against the
 # release server and Debian's nginx; run with the test CA like the tests under Wine.
-file(GLOB ONLINE_TESTS CONFIGURE_DEPENDS tests/online/test_*.py)
-foreach(script ${ONLINE_TESTS})
-  get_filename_component(name ${script} NAME_WE)
-  add_test(NAME online/${name}
-    COMMAND ${Python3_EXECUTABLE} -m unittest -v ${name}
-    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/online)
-  set(labels online e2e)
-  if(name MATCHES "^test_slow_")
-    list(APPEND labels slow)
-  endif()
-  set_tests_properties(online/${name} PROPERTIES
-    LABELS "${labels}"
-    TIMEOUT 600
-    ENVIRONMENT "VANTILE_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
-endforeach()
+add_python_tests(online online 600 "VANTILE_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
