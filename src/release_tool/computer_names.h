@@ -12,8 +12,9 @@ namespace vantile {
 // "x64" or "arm64".
 std::string_view computer_name(Architecture architecture);
 
-// "x64", "x64 and arm64", "x64, arm64 and x86".
-std::string spoken_list(const std::vector<std::string_view>& items);
+// "x64", "x64 and arm64", "x64, arm64 and x86" (or another conjunction).
+std::string spoken_list(const std::vector<std::string>& items,
+                        std::string_view conjunction = "and");
 
 // "both kinds of computer", or "every kind of computer" beyond two.
 std::string_view every_kind_of_computer();

@@ -325,12 +325,12 @@ std::optional<std::string> ManifestVerdict::mistake() const {
 }
 
 std::string ManifestVerdict::summary() const {
-    std::vector<std::string_view> installing;
-    std::vector<std::string_view> failing;
+    std::vector<std::string> installing;
+    std::vector<std::string> failing;
     for (const ComputerVerdict& computer : computers) {
-        if (computer.installs()) installing.push_back(computer_name(computer.architecture));
+        if (computer.installs()) installing.emplace_back(computer_name(computer.architecture));
         if (computer.failure || !computer.chosen)
-            failing.push_back(computer_name(computer.architecture));
+            failing.emplace_back(computer_name(computer.architecture));
     }
     if (installs_everywhere()) return sentence(every_kind_of_computer(), "would install.");
     if (failing.empty())

@@ -35,10 +35,11 @@ std::string archive_option(const ArchitectureFacts& facts) {
 OptionSpec archive_option_spec(const ArchitectureFacts& facts) {
     std::string help = fill_template("the {} build's archive", {facts.name});
     if (!archive_required(facts)) {
-        std::vector<std::string_view> taken;
-        for (Architecture other : facts.also_takes) taken.push_back(computer_name(other));
-        help +=
-            fill_template(" (without it {} computers take {}'s)", {facts.name, spoken_list(taken)});
+        std::vector<std::string> builds;
+        for (Architecture other : facts.also_takes)
+            builds.push_back(fill_template("{}'s", {computer_name(other)}));
+        help += fill_template(" (without it {} computers take {})",
+                              {facts.name, spoken_list(builds, "or")});
     }
     return {archive_option(facts), "ARCHIVE", help};
 }
