@@ -1283,6 +1283,7 @@ TEST_F(ReleaseToolTest, MakeTakesAnArchiveForEachKindOfComputer) {
     ASSERT_EQ(made.code, 0) << made.err;
     Result<JsonValue> manifest = parse_json(read("metadata.json"));
     ASSERT_TRUE(manifest.ok()) << manifest.error();
+    EXPECT_EQ(manifest.value().as_object()->size(), std::size(ARCHITECTURES));
     for (const ArchitectureFacts& facts : ARCHITECTURES) {
         const JsonValue* entry = manifest.value().find(facts.asset_key);
         ASSERT_NE(entry, nullptr) << facts.asset_key;
