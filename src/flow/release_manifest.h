@@ -14,17 +14,12 @@
 
 namespace vantile {
 
-// The asset keys of the two builds, as the manifest names them.
-inline constexpr std::string_view X64_ASSET_KEY = architecture_facts(Architecture::X64).asset_key;
-inline constexpr std::string_view ARM64_ASSET_KEY =
-    architecture_facts(Architecture::Arm64).asset_key;
-
 // One build entry of the manifest, usable as it stands.
 struct BuildEntry {
     std::string version;
     std::string url;
     std::string sha256;
-    std::string asset;  // "desktop-windows-x64" or "desktop-windows-arm64"
+    std::string asset;  // the key it is found under: a row's asset_key in ARCHITECTURES
     std::int64_t size = 0;
 };
 

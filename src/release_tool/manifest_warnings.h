@@ -8,9 +8,10 @@
 
 namespace vantile {
 
-// Warnings for the manifest as a whole: a key a letter or two from one the installer reads,
-// an arm64 build older than the x64 one, two kinds of computer given one archive, and a
-// version that differs from the version folder in its address.
+// Warnings for the manifest as a whole: a key the installer does not read a letter or two from
+// one it does; a computer's own build older than one it also takes; a computer's own build the
+// same archive as one it also takes; and a version that differs from the version folder in its
+// address.
 std::vector<std::string> manifest_warnings(const JsonValue& document);
 
 }  // namespace vantile

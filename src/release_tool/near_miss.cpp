@@ -21,6 +21,7 @@ std::size_t edit_distance(std::string_view a, std::string_view b) {
 std::optional<std::string_view> nearest_word(std::string_view word,
                                              const std::vector<std::string_view>& known) {
     std::optional<std::string_view> best;
+    if (std::ranges::find(known, word) != known.end()) return best;
     std::size_t best_distance = 3;
     for (std::string_view candidate : known) {
         const std::size_t distance = edit_distance(word, candidate);

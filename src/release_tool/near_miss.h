@@ -10,7 +10,8 @@ namespace vantile {
 // Edits (insertions, deletions, substitutions, swaps of neighbours) from one word to the other.
 std::size_t edit_distance(std::string_view a, std::string_view b);
 
-// The known word `word` most likely meant: at most two edits from it, and not `word` itself.
+// The known word `word` most likely meant: at most two edits from it. Nothing when `word` is
+// itself known, however close another known word lies.
 std::optional<std::string_view> nearest_word(std::string_view word,
                                              const std::vector<std::string_view>& known);
 

@@ -13,8 +13,10 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "flow/computer_facts.h"
@@ -25,6 +27,7 @@
 #include "base/version.h"
 #include "release_tool/archive_rules.h"
 #include "release_tool/manifest_check.h"
+#include "release_tool/near_miss.h"
 #include "release_tool/release_tool.h"
 #include "release_tool/terminal_text.h"
 
@@ -1566,6 +1569,27 @@ TEST_F(ReleaseToolTest, AnArchiveBothComputersChooseIsReadOnce) {
     EXPECT_TRUE(verdict.installs_everywhere());
     EXPECT_EQ(hashed, 1);
     EXPECT_EQ(unpacked, 1);
+}
+
+// A known word is never a misspelling of another known one, however close the two are.
+TEST(NearMiss, NamesTheKnownWordOnlyForAnUnknownOne) {
+    const std::vector<std::string_view> known = {"desktop-windows-x64", "desktop-windows-x86",
+                                                 "desktop-windows-arm64"};
+    struct Case {
+        std::string_view word;
+        std::optional<std::string_view> meant;
+    };
+    const Case cases[] = {
+        {"desktop-windows-amr64", "desktop-windows-arm64"},
+        {"desktop-windows-xx86", "desktop-windows-x86"},
+        {"desktop-windows-x64", std::nullopt},
+        {"desktop-windows-x86", std::nullopt},
+        {"desktop-linux-x64", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.word);
+        EXPECT_EQ(nearest_word(c.word, known), c.meant);
+    }
 }
 
 // The rules on entries as tar.exe on Windows reads their names: "\" separates as "/" does.
