@@ -18,7 +18,7 @@ using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE process, USHORT* process_ma
 // The build that RtlGetVersion reports, or 0 when it fails or is missing.
 std::uint32_t windows_build_number(RtlGetVersionFunction rtl_get_version);
 
-// The native machine decides; a missing or failing IsWow64Process2 means X64.
+// The native machine decides; a missing or failing IsWow64Process2 means an unknown one.
 Architecture architecture_from(IsWow64Process2Function is_wow64_process2);
 
 // SystemRoot exactly as the environment holds it; nothing when it is not set.

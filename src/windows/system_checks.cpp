@@ -30,11 +30,12 @@ std::uint32_t windows_build_number(RtlGetVersionFunction rtl_get_version) {
 }
 
 Architecture architecture_from(IsWow64Process2Function is_wow64_process2) {
-    if (!is_wow64_process2) return Architecture::X64;
-    USHORT process_machine = 0;
-    USHORT native_machine = 0;
-    if (!is_wow64_process2(GetCurrentProcess(), &process_machine, &native_machine))
-        return Architecture::X64;
+    // Without an answer the machine is unknown, which the architecture table decides.
+    USHORT process_machine = IMAGE_FILE_MACHINE_UNKNOWN;
+    USHORT native_machine = IMAGE_FILE_MACHINE_UNKNOWN;
+    if (is_wow64_process2 &&
+        !is_wow64_process2(GetCurrentProcess(), &process_machine, &native_machine))
+        native_machine = IMAGE_FILE_MACHINE_UNKNOWN;
     return architecture_from_native_machine(native_machine);
 }
 
