@@ -64,17 +64,13 @@ bool configured_direct(HINTERNET root) {
     return info.dwAccessType == INTERNET_OPEN_TYPE_DIRECT;
 }
 
-// Without a proxy, every answer is the server's. Through one, its own answer to CONNECT (407 to
-// sign in, 403 by policy, 503 when the host is down) comes back as the request's status; only
-// an answer that came over TLS from the server has SECURITY_FLAG_SECURE. A 407 is a proxy's by
-// definition. (INTERNET_OPTION_SECURITY_CERTIFICATE_STRUCT is never read here: on a proxy's
-// answer it crashes Wine's wininet.)
+// Only an answer that came over TLS from the server has SECURITY_FLAG_SECURE.
+// (INTERNET_OPTION_SECURITY_CERTIFICATE_STRUCT is never read here: on a proxy's answer it
+// crashes Wine's wininet.)
 Answerer answered_by(bool direct, DWORD status, const AnswerEvidence& evidence) {
-    if (direct) return Answerer::Server;
-    if (status == HTTP_STATUS_PROXY_AUTH_REQ) return Answerer::Proxy;
-    if (!evidence.flags_read) return Answerer::Unknown;
-    return (evidence.security_flags & SECURITY_FLAG_SECURE) != 0 ? Answerer::Server
-                                                                 : Answerer::Proxy;
+    std::optional<bool> came_over_tls;
+    if (evidence.flags_read) came_over_tls = (evidence.security_flags & SECURITY_FLAG_SECURE) != 0;
+    return answerer_of(direct, status, came_over_tls);
 }
 
 // One https address through WinINet. Every call, and the closing of both handles, happens on

@@ -6,12 +6,11 @@ none, a length or chunked, the connection kept or closed."""
 import unittest
 
 import harness
-from https_fixture import (DEFAULT_MANIFEST, PROXY_VARIABLES, STEP_MANIFEST, HttpsInstallTest,
-                           failed_lines, proxy_message, retry_lines)
+from https_fixture import (DEFAULT_MANIFEST, HttpsInstallTest, fetch_answers, proxy_message,
+                           server_message)
 from release_server import ReleaseServer
 from release_server.server import CDN_HOST, STORAGE_HOST
 
-FETCH_TOOL = harness.SUPPORT_DIR / "fetch_tool.exe"
 SERVER_STATUSES = (204, 301, 302, 403, 404, 410, 500, 503)
 PROXY_STATUSES = (407, 403, 502, 503)
 
@@ -31,20 +30,7 @@ def answer_shapes():
                                      chunked=chunked)
 
 
-def server_message(address, status):
-    return "%s answered HTTP %d, not the file." % (address, status)
-
-
 class HttpsProxyAnswerTest(HttpsInstallTest):
-    def assert_manifest_failed_three_times(self, message):
-        self.assertEqual(self.log_from_manifest_line(), [
-            "Manifest: " + DEFAULT_MANIFEST,
-            *retry_lines(message, 2),
-            *retry_lines(message, 3),
-            *failed_lines(STEP_MANIFEST, message),
-        ])
-        self.assert_nothing_installed()
-
     def test_the_proxys_own_answers_are_named_as_the_proxys(self):
         for status in PROXY_STATUSES:
             with self.subTest(status=status):
@@ -55,8 +41,8 @@ class HttpsProxyAnswerTest(HttpsInstallTest):
 
                 code = self.install()
 
-                self.assertEqual(code, 1)
-                self.assert_manifest_failed_three_times(proxy_message(status, DEFAULT_MANIFEST))
+                self.assert_manifest_failed_three_times(code,
+                                                        proxy_message(status, DEFAULT_MANIFEST))
                 # Each try asked the proxy again; none of them reached the release server.
                 self.assertGreaterEqual(len(self.server.connects) - before, 3)
                 self.assertEqual(self.server.requests, [])
@@ -69,21 +55,8 @@ class HttpsProxyAnswerTest(HttpsInstallTest):
 
                 code = self.install()
 
-                self.assertEqual(code, 1)
-                self.assert_manifest_failed_three_times(server_message(DEFAULT_MANIFEST, status))
-
-    def fetch_each(self, addresses, hosts=None, **env):
-        """The result of the program's own fetch of each address, in one process."""
-        listing = self.work / "addresses.txt"
-        listing.write_text("".join(address + "\n" for address in addresses))
-        report = self.work / "answers.txt"
-        report.unlink(missing_ok=True)
-        result = harness.run_program(
-            FETCH_TOOL, ["answers", harness.windows_path(listing), "-",
-                         harness.windows_path(report)],
-            env={**{name: None for name in PROXY_VARIABLES}, **env}, hosts=hosts)
-        self.assertEqual(result.returncode, 0, result.stderr[-2000:])
-        return report.read_text(encoding="utf-8").splitlines()
+                self.assert_manifest_failed_three_times(code,
+                                                        server_message(DEFAULT_MANIFEST, status))
 
     def test_every_shape_of_the_servers_answer_is_the_servers_through_a_proxy_or_directly(self):
         # Reached directly, the release hosts are 127.0.0.1 and the server listens on 443.
@@ -105,8 +78,7 @@ class HttpsProxyAnswerTest(HttpsInstallTest):
         for route, options in (("through the proxy", dict(http_proxy=proxy, https_proxy=proxy)),
                                ("directly", dict(hosts=hosts))):
             with self.subTest(route=route):
-                results = dict(zip(expected, self.fetch_each(addresses, **options)))
-                self.assertEqual(len(results), len(expected))
+                results = dict(zip(expected, fetch_answers(self.work, addresses, **options)))
                 self.assertEqual({name: text for name, text in results.items()
                                   if text != expected[name]}, {})
 

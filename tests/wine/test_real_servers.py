@@ -1,7 +1,8 @@
 """The installer against software nobody on this project wrote, as users meet it: Debian's
 squid as the proxy and Debian's nginx as the release server on port 443. squid's own answers
-to CONNECT (a sign-in it wants, a host it refuses, a host that is down) are named as the
-proxy's; nginx's answers through squid stay the release server's; and a manifest and archive
+to CONNECT (a sign-in it wants, a host it refuses, a host that is down, a refusal that sends
+the user elsewhere) are named as the proxy's; nginx's answers, through squid or reached
+directly, stay the release server's, those with an empty body too; and a manifest and archive
 that nginx serves gzip-encoded, though nobody asked for that, are decoded and installed.
 
 Needs root (nginx listens on 443) and the test CA of scripts/with-test-ca.sh."""
@@ -14,19 +15,30 @@ import tempfile
 import unittest
 
 import harness
-from https_fixture import (ARCHIVE_NAME, DEFAULT_MANIFEST, PROXY_VARIABLES, STEP_MANIFEST,
-                           failed_lines, proxy_message, retry_lines)
+from https_fixture import (ARCHIVE_NAME, DEFAULT_MANIFEST, PROXY_VARIABLES, InstallOutcomes,
+                           fetch_answers, proxy_message, server_message)
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 from release_server import build_sample_release  # noqa: E402
 from release_server.ca import issue_server_certificate, run_ca  # noqa: E402
 from release_server.local_processes import free_port, stop, wait_for_port  # noqa: E402
-from release_server.server import CDN_HOST, STORAGE_HOST, STORAGE_PREFIX  # noqa: E402
+from release_server.server import CDN_HOST, CDN_PREFIX, STORAGE_HOST, STORAGE_PREFIX  # noqa: E402
 
 DOUBLES = harness.DOUBLES
+# Where squid sends a refused request (its deny_info 302) and nginx its redirects.
+ELSEWHERE = "https://%s%smetadata.json" % (CDN_HOST, CDN_PREFIX)
+# nginx's answers other than the file, each at its own name under the release folder: its
+# status and whether its body is empty. Error pages that are empty files (Content-Length: 0;
+# the connection kept, or closed after the answer), an empty redirect, No Content, and nginx's
+# own redirect page.
+NGINX_ANSWERS = (("empty-errors/missing.json", 404, True), ("closing/missing.json", 404, True),
+                 ("moved-empty.json", 302, True), ("no-content.json", 204, True),
+                 ("moved.json", 302, False))
 
 
-class RealServersTest(harness.InstallerTestCase):
+class RealServersTest(InstallOutcomes, harness.InstallerTestCase):
+    maxDiff = None
+
     @classmethod
     def setUpClass(cls):
         cls.work = pathlib.Path(tempfile.mkdtemp(prefix="real-servers-", dir=harness.BUILD_DIR))
@@ -38,7 +50,8 @@ class RealServersTest(harness.InstallerTestCase):
         cls.plain = {name: (served / name).read_bytes() for name in ("metadata.json", ARCHIVE_NAME)}
         for name, content in cls.plain.items():
             (served / ("gzip-" + name)).write_bytes(gzip.compress(content))
-        cls.ports = {name: free_port() for name in ("sign_in", "refuse", "open")}
+        (cls.site / "empty.html").write_bytes(b"")
+        cls.ports = {name: free_port() for name in ("sign_in", "refuse", "moved", "open")}
         cls.squid = cls.start_squid()
 
     @classmethod
@@ -68,9 +81,13 @@ class RealServersTest(harness.InstallerTestCase):
             "acl signed proxy_auth REQUIRED",
             "acl sign_in myportname sign_in",
             "acl refuse myportname refuse",
+            "acl moved myportname moved",
             "acl releases dstdomain .mirrowfold.example",
+            # A refusal's deny_info belongs to the last acl of its http_access line.
+            "deny_info 302:%s moved" % ELSEWHERE,
             "http_access deny sign_in !signed",
             "http_access deny refuse releases",
+            "http_access deny releases moved",
             "http_access allow all",
         ]) + "\n")
         squid = subprocess.Popen(["squid", "-N", "-f", str(conf)], stdout=subprocess.DEVNULL,
@@ -97,6 +114,17 @@ http {{
     location ~ ^(.*/)gzip/([^/]+)$ {{
       add_header Content-Encoding gzip; try_files $1gzip-$2 =404;
     }}
+    location {STORAGE_PREFIX}empty-errors/ {{ error_page 404 /empty.html; }}
+    location {STORAGE_PREFIX}closing/ {{ keepalive_timeout 0; error_page 404 /empty.html; }}
+    location = {STORAGE_PREFIX}moved-empty.json {{
+      error_page 418 =302 /moved.html; return 418;
+    }}
+    location = {STORAGE_PREFIX}no-content.json {{ return 204; }}
+    location = {STORAGE_PREFIX}moved.json {{ return 302 {ELSEWHERE}; }}
+    location = /empty.html {{ internal; }}
+    location = /moved.html {{
+      internal; add_header Location {ELSEWHERE} always; try_files /empty.html =500;
+    }}
   }}
 }}
 """)
@@ -111,8 +139,11 @@ http {{
         self.record = self.work / "record.txt"
         self.record.unlink(missing_ok=True)
 
-    def install(self, proxy_port, manifest=None):
-        proxy = "http://127.0.0.1:%d" % proxy_port
+    def proxy(self, port_name):
+        return "http://127.0.0.1:%d" % self.ports[port_name]
+
+    def install(self, port_name, manifest=None):
+        proxy = self.proxy(port_name)
         env = {name: None for name in PROXY_VARIABLES}
         env.update(http_proxy=proxy, https_proxy=proxy,
                    VANTILE_TEST_RECORD=harness.windows_path(self.record))
@@ -120,51 +151,67 @@ http {{
             env["VANTILE_INSTALL_MANIFEST"] = manifest
         return harness.run_installer(["--quiet"], env=env)
 
-    def assert_manifest_failed_three_times(self, code, message):
-        self.assertEqual(code, 1)
-        lines = harness.read_log()
-        self.assertEqual(lines[-6:], [*retry_lines(message, 2), *retry_lines(message, 3),
-                                      *failed_lines(STEP_MANIFEST, message)])
-        self.assertFalse(self.record.exists(), "the app's installer ran")
-
     def test_squids_own_answers_are_named_as_the_proxys(self):
         # Nothing listens on 443 yet: squid itself answers 503 for the host that is down.
-        cases = (("sign_in", 407), ("refuse", 403), ("open", 503))
+        cases = (("sign_in", 407), ("refuse", 403), ("moved", 302), ("open", 503))
         for port_name, status in cases:
             with self.subTest(port=port_name):
                 harness.clear_log()
-                code = self.install(self.ports[port_name])
+                code = self.install(port_name)
                 self.assert_manifest_failed_three_times(code,
                                                         proxy_message(status, DEFAULT_MANIFEST))
 
     def test_through_squid_nginx_answers_as_itself_and_compressed_files_install(self):
         self.start_nginx()
         missing = DEFAULT_MANIFEST.replace("metadata.json", "missing.json")
-        code = self.install(self.ports["open"], manifest=missing)
-        self.assert_manifest_failed_three_times(code, "%s answered HTTP 404, not the file." % missing)
+        code = self.install("open", manifest=missing)
+        self.assert_manifest_failed_three_times(code, server_message(missing, 404), missing)
 
         # The manifest names the archive at its own address; both come gzip-encoded.
         harness.clear_log()
         gzip_manifest = self.site / STORAGE_PREFIX.strip("/") / "gzip-metadata.json"
         gzip_manifest.write_bytes(gzip.compress(self.plain["metadata.json"].replace(
             b"/" + ARCHIVE_NAME.encode(), b"/gzip/" + ARCHIVE_NAME.encode())))
-        code = self.install(self.ports["open"],
-                            manifest=DEFAULT_MANIFEST.replace("metadata.json", "gzip/metadata.json"))
+        code = self.install(
+            "open", manifest=DEFAULT_MANIFEST.replace("metadata.json", "gzip/metadata.json"))
 
-        lines = harness.read_log()
-        self.assertEqual(code, 0, lines)
-        self.assertEqual(lines[-1], "Vantile 1.4.0 is installed, and it is opening now.")
-        self.assertTrue(self.record.exists(), "the app's installer did not run")
-        self.assertNotIn("Connection interrupted; retrying (2/3)...", lines)
-        access = (self.work / "nginx-access.log").read_text()
-        sent = [line.split('"')[1] for line in access.splitlines()]
-        self.assertEqual(sent[-2:], [
-            "GET %sgzip/metadata.json HTTP/1.1" % STORAGE_PREFIX,
-            "GET %sgzip/%s HTTP/1.1" % (STORAGE_PREFIX, ARCHIVE_NAME)])
+        self.assert_installed(code)
+        self.assertNotIn("Connection interrupted; retrying (2/3)...", harness.read_log())
         # On the wire each answer was the compressed file, smaller than what was installed.
-        wire = [int(line.split('"')[2].split()[1]) for line in access.splitlines()[-2:]]
-        self.assertEqual(wire, [len((self.site / STORAGE_PREFIX.strip("/") / name).read_bytes())
-                                for name in ("gzip-metadata.json", "gzip-" + ARCHIVE_NAME)])
+        served = self.site / STORAGE_PREFIX.strip("/")
+        self.assertEqual(self.nginx_answered(2), [
+            ("GET %sgzip/%s HTTP/1.1" % (STORAGE_PREFIX, name), 200,
+             len((served / ("gzip-" + name)).read_bytes()))
+            for name in ("metadata.json", ARCHIVE_NAME)])
+
+    def nginx_answered(self, count):
+        """The last count requests nginx answered: (request line, status, body bytes sent)."""
+        answered = []
+        for line in (self.work / "nginx-access.log").read_text().splitlines()[-count:]:
+            request, after = line.split('"')[1:3]
+            status, size = after.split()[:2]
+            answered.append((request, int(status), int(size)))
+        return answered
+
+    def test_nginxs_answers_are_nginxs_through_squid_and_directly(self):
+        self.start_nginx()
+        hosts = self.work / "hosts-direct"
+        hosts.write_text("127.0.0.1 localhost %s %s\n" % (STORAGE_HOST, CDN_HOST))
+        addresses = ["https://%s%s%s" % (STORAGE_HOST, STORAGE_PREFIX, name)
+                     for name, _, _ in NGINX_ANSWERS]
+        expected = [server_message(address, status)
+                    for address, (_, status, _) in zip(addresses, NGINX_ANSWERS)]
+        proxy = self.proxy("open")
+        for route, options in (("through squid", dict(http_proxy=proxy, https_proxy=proxy)),
+                               ("directly", dict(hosts=hosts))):
+            with self.subTest(route=route):
+                self.assertEqual(fetch_answers(self.work, addresses, **options), expected)
+                # Each answer had the shape its row is about.
+                answered = self.nginx_answered(len(addresses))
+                self.assertEqual(
+                    [(request, status, size == 0) for request, status, size in answered],
+                    [("GET %s%s HTTP/1.1" % (STORAGE_PREFIX, name), status, empty)
+                     for name, status, empty in NGINX_ANSWERS])
 
 
 if __name__ == "__main__":

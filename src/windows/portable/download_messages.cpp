@@ -21,6 +21,17 @@ std::string start_failed_message(const std::string& error) {
     return fill_template("Could not start a download: {}", {error});
 }
 
+// Without a proxy, every answer is the server's. Through one, its own answer to CONNECT (407 to
+// sign in, 403 by policy, 503 when the host is down, a redirect elsewhere) comes back as the
+// request's status; only the server's own answer comes over the TLS connection made through
+// the tunnel. A 407 is a proxy's by definition.
+Answerer answerer_of(bool direct, std::uint32_t status, std::optional<bool> came_over_tls) {
+    if (direct) return Answerer::Server;
+    if (status == HTTP_STATUS_PROXY_SIGN_IN) return Answerer::Proxy;
+    if (!came_over_tls) return Answerer::Unknown;
+    return *came_over_tls ? Answerer::Server : Answerer::Proxy;
+}
+
 std::string answer_message(const std::string& address, std::uint32_t status, Answerer answerer) {
     switch (answerer) {
         case Answerer::Server:
