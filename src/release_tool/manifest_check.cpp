@@ -102,7 +102,7 @@ std::string_view file_name_of_address(std::string_view url) {
     return url.substr(url.rfind('/') + 1);
 }
 
-// An archive as read once: both computers often choose the same one, and it is read once.
+// An archive as read once: kinds of computer often choose the same one, and it is read once.
 struct ReadArchive {
     std::string path;
     std::int64_t expected_size = 0;
@@ -290,11 +290,15 @@ class ComputerJudgement {
     ComputerVerdict verdict_;
 };
 
-}  // namespace
-
-std::string_view computer_name(Architecture architecture) {
-    return architecture_facts(architecture).name;
+// "Both kinds of computer would install." from "both kinds of computer" and the rest.
+std::string sentence(std::string_view subject, std::string_view rest) {
+    std::string text = fill_template("{} {}", {subject, rest});
+    if (text.front() >= 'a' && text.front() <= 'z')
+        text.front() = static_cast<char>(text.front() - 'a' + 'A');
+    return text;
 }
+
+}  // namespace
 
 bool ManifestVerdict::installs_everywhere() const {
     for (const ComputerVerdict& computer : computers)
@@ -321,22 +325,23 @@ std::optional<std::string> ManifestVerdict::mistake() const {
 }
 
 std::string ManifestVerdict::summary() const {
-    std::vector<std::string_view> installing;
-    std::vector<std::string_view> failing;
+    std::vector<std::string> installing;
+    std::vector<std::string> failing;
     for (const ComputerVerdict& computer : computers) {
-        if (computer.installs()) installing.push_back(computer_name(computer.architecture));
+        if (computer.installs()) installing.emplace_back(computer_name(computer.architecture));
         if (computer.failure || !computer.chosen)
-            failing.push_back(computer_name(computer.architecture));
+            failing.emplace_back(computer_name(computer.architecture));
     }
-    if (installs_everywhere()) return "Both kinds of computer would install.";
+    if (installs_everywhere()) return sentence(every_kind_of_computer(), "would install.");
     if (failing.empty())
         return "No computer would fail as far as checked, but not every archive could be "
                "checked.";
-    if (failing.size() == computers.size()) return "Neither kind of computer would install.";
+    if (failing.size() == computers.size())
+        return sentence(no_kind_of_computer(), "would install.");
     if (installing.size() + failing.size() == computers.size())
-        return fill_template("Only {} computers would install.", {installing.front()});
+        return fill_template("Only {} computers would install.", {spoken_list(installing)});
     return fill_template("{} computers would not install, and not every archive could be checked.",
-                         {failing.front()});
+                         {spoken_list(failing)});
 }
 
 std::vector<std::string> ManifestVerdict::all_warnings() const {

@@ -1,7 +1,7 @@
 #pragma once
-// What the installer would do with a release manifest on an x64 and on an arm64 computer,
-// and why, worked out with the installer's own rules, to the end: the trust rules, the size
-// and SHA-256 of the archive, and what unpacking it gives.
+// What the installer would do with a release manifest on each kind of computer, and why,
+// worked out with the installer's own rules, to the end: the trust rules, the size and SHA-256
+// of the archive, and what unpacking it gives.
 #include <functional>
 #include <optional>
 #include <string>
@@ -14,6 +14,7 @@
 #include "flow/release_manifest.h"
 #include "flow/sources.h"
 #include "release_tool/archive_rules.h"
+#include "release_tool/computer_names.h"
 #include "release_tool/download_outcome.h"
 
 namespace vantile {
@@ -38,7 +39,7 @@ struct ArchiveAccess {
 };
 
 struct ComputerVerdict {
-    Architecture architecture = Architecture::X64;
+    Architecture architecture = ARCHITECTURES[0].architecture;
     std::optional<BuildEntry> chosen;
     std::optional<DownloadSource> download;  // once the trust rules accepted the build
     std::optional<std::string> archive;      // the file compared with the build
@@ -48,7 +49,7 @@ struct ComputerVerdict {
     std::vector<std::string> reasons;        // why unpacking would fail, for the publisher
     std::vector<std::string> warnings;
     std::optional<DownloadOutcome> fetched;  // the live check's download of the archive
-    std::vector<std::string> lines;          // for people, each beginning "x64: " or "arm64: "
+    std::vector<std::string> lines;          // for people, each beginning "x64: " (its name)
 
     // Would install, as read to the end: an archive not checked is no install.
     bool installs() const { return chosen && !failure && !unchecked && !mistake; }
@@ -56,7 +57,7 @@ struct ComputerVerdict {
 
 struct ManifestVerdict {
     std::string manifest;
-    std::vector<ComputerVerdict> computers;  // x64, then arm64
+    std::vector<ComputerVerdict> computers;  // in the order of ARCHITECTURES
     std::vector<std::string> warnings;       // the manifest's as a whole
     // The live check: how the release host served the manifest, and what it did that the
     // publisher should know (shown after the computers' lines).
@@ -76,9 +77,6 @@ struct ManifestVerdict {
     // Each computer's lines, the manifest's warnings, the host's, then the summary.
     std::vector<std::string> lines() const;
 };
-
-// "x64" or "arm64".
-std::string_view computer_name(Architecture architecture);
 
 // `bytes` is the manifest as read, or the installer's message for why it could not be read;
 // `source` is where the installer would have read it from. Without `access` the archives are

@@ -15,7 +15,7 @@ namespace vantile {
 namespace {
 
 struct Archive {
-    std::string_view key;
+    const ArchitectureFacts* facts;
     std::string path;
     std::string url;
     FileDigest digest;
@@ -91,12 +91,36 @@ JsonValue entry_document(const std::string& version, const Archive& archive) {
     }};
 }
 
-// The computer that this archive is for must choose exactly it.
-bool chooses(const ManifestVerdict& verdict, Architecture architecture, std::string_view key) {
+// Two kinds of computer whose archives would be published under one address.
+std::optional<std::string> shared_address(const std::vector<Archive>& archives) {
+    for (std::size_t i = 0; i < archives.size(); ++i)
+        for (std::size_t j = i + 1; j < archives.size(); ++j)
+            if (archives[i].url == archives[j].url)
+                return fill_template(
+                    "The {} and {} archives would both be published as {}: each build needs a "
+                    "file of its own.",
+                    {archives[i].facts->name, archives[j].facts->name, archives[i].url});
+    return std::nullopt;
+}
+
+// The build a kind of computer must choose: its own archive, else the first given of the
+// builds it also takes (all of one version, so none after it is newer).
+std::optional<std::string_view> meant_asset(const MakeRequest& request,
+                                            const ArchitectureFacts& facts) {
+    if (request.archives[architecture_row(facts.architecture)]) return facts.asset_key;
+    for (Architecture other : facts.also_takes)
+        if (request.archives[architecture_row(other)]) return architecture_facts(other).asset_key;
+    return std::nullopt;
+}
+
+// Each kind of computer installs exactly the build meant for it.
+bool installs_as_meant(const ManifestVerdict& verdict, const MakeRequest& request) {
+    if (!verdict.installs_everywhere()) return false;
     for (const ComputerVerdict& computer : verdict.computers)
-        if (computer.architecture == architecture)
-            return computer.installs() && computer.chosen->asset == key;
-    return false;
+        if (computer.chosen->asset !=
+            meant_asset(request, architecture_facts(computer.architecture)))
+            return false;
+    return true;
 }
 
 // Why the installer would not install the manifest as meant, in one line: the first
@@ -123,9 +147,11 @@ Result<MadeManifest> make_manifest(const MakeRequest& request, ArchiveAccess acc
         return std::move(version).failure();
 
     const ManifestSource manifest_source = LocalFile{request.out};
-    std::vector<Archive> archives{{X64_ASSET_KEY, request.x64_archive, {}, {}}};
-    if (request.arm64_archive)
-        archives.push_back({ARM64_ASSET_KEY, *request.arm64_archive, {}, {}});
+    std::vector<Archive> archives;
+    for (const ArchitectureFacts& facts : ARCHITECTURES)
+        if (const std::optional<std::string>& path =
+                request.archives[architecture_row(facts.architecture)])
+            archives.push_back({&facts, *path, {}, {}});
 
     for (Archive& archive : archives) {
         Result<std::string> url =
@@ -137,15 +163,12 @@ Result<MadeManifest> make_manifest(const MakeRequest& request, ArchiveAccess acc
         if (!digest) return std::move(digest).failure();
         archive.digest = digest.value();
     }
-    if (archives.size() == 2 && archives[0].url == archives[1].url)
-        return fail(fill_template(
-            "The x64 and arm64 archives would both be published as {}: each build needs a file "
-            "of its own.",
-            {archives[0].url}));
+    if (std::optional<std::string> clash = shared_address(archives)) return fail(*clash);
 
     JsonObject document;
     for (const Archive& archive : archives)
-        document.push_back({std::string(archive.key), entry_document(request.version, archive)});
+        document.push_back(
+            {std::string(archive.facts->asset_key), entry_document(request.version, archive)});
     std::string text = json_text(JsonValue{std::move(document)}) + "\n";
 
     // What the installer would make of it, read back with its own parser and rules, and its
@@ -162,11 +185,7 @@ Result<MadeManifest> make_manifest(const MakeRequest& request, ArchiveAccess acc
         return hash(path, named, expected_size);
     };
     ManifestVerdict verdict = check_manifest(text, manifest_source, access);
-    const bool as_meant = verdict.installs_everywhere() &&
-                          chooses(verdict, Architecture::X64, X64_ASSET_KEY) &&
-                          chooses(verdict, Architecture::Arm64,
-                                  request.arm64_archive ? ARM64_ASSET_KEY : X64_ASSET_KEY);
-    if (!as_meant) return fail(refusal(verdict));
+    if (!installs_as_meant(verdict, request)) return fail(refusal(verdict));
     return MadeManifest{std::move(text), std::move(verdict)};
 }
 

@@ -174,10 +174,13 @@ std::optional<std::string> served_manifest_differs(const FetchedManifest& served
     if (served.bytes.value() == local) return std::nullopt;
     std::string versions;
     if (Result<JsonValue> document = parse_manifest_document(served.bytes.value(), address)) {
-        const BuildChoice choice = choose_build(document.value(), Architecture::X64);
+        // The build the first kind of computer takes tells one upload from another.
+        const ArchitectureFacts& first = ARCHITECTURES[0];
+        const BuildChoice choice = choose_build(document.value(), first.architecture);
         if (choice.chosen)
-            versions = fill_template(" (its x64 build is {})",
-                                     {choice.candidates[*choice.chosen].build->version});
+            versions =
+                fill_template(" (its {} build is {})",
+                              {first.name, choice.candidates[*choice.chosen].build->version});
     }
     return fill_template(
         "the release host serves another manifest at {}{}, {} bytes with SHA-256 {}, not {}: "

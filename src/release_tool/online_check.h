@@ -40,7 +40,7 @@ class OnlineCheck {
     FetchSettings settings_;
     ProgressReport progress_;
     std::optional<std::filesystem::path> folder_;
-    // An address both kinds of computer choose is read once.
+    // An address several kinds of computer choose is read once.
     std::map<std::string, FetchedArchive> fetched_;
 };
 

@@ -140,8 +140,7 @@ Outcome run_check(const CheckRequest& check, const ProgressReport& progress) {
 
 // The manifest must never take the place of one of the archives it describes.
 std::optional<std::string> overwritten_input(const MakeRequest& make) {
-    for (const std::optional<std::string>& archive :
-         {std::optional<std::string>(make.x64_archive), make.arm64_archive})
+    for (const std::optional<std::string>& archive : make.archives)
         if (archive) {
             const std::optional<bool> same = same_file(make.out, *archive);
             if (!same)

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <map>
-#include <span>
+#include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "base/text.h"
+#include "release_tool/computer_names.h"
 #include "release_tool/near_miss.h"
 
 namespace vantile {
@@ -15,80 +17,154 @@ namespace {
 // One option of a command: its name, the word for its value in the usage (empty for a
 // switch), and what it does, for the command's help.
 struct OptionSpec {
-    std::string_view name;
-    std::string_view value;
-    std::string_view help;
+    std::string name;
+    std::string value;
+    std::string help;
 };
+
+// A kind of computer that takes no other build gets nothing without its own archive, so make
+// needs it; the others' archives may be left out.
+bool archive_required(const ArchitectureFacts& facts) {
+    return facts.also_takes.empty();
+}
+
+std::string archive_option(const ArchitectureFacts& facts) {
+    return fill_template("--{}", {facts.name});
+}
+
+OptionSpec archive_option_spec(const ArchitectureFacts& facts) {
+    std::string help = fill_template("the {} build's archive", {facts.name});
+    if (!archive_required(facts)) {
+        std::vector<std::string> builds;
+        for (Architecture other : facts.also_takes)
+            builds.push_back(fill_template("{}'s", {computer_name(other)}));
+        help += fill_template(" (without it {} computers take {})",
+                              {facts.name, spoken_list(builds, "or")});
+    }
+    return {archive_option(facts), "ARCHIVE", help};
+}
 
 // Every command's options, one a row; the help lists them in this order.
-constexpr OptionSpec MAKE_OPTIONS[] = {
-    {"--version", "VERSION", "the release's version: major.minor.patch, optionally -prerelease"},
-    {"--x64", "ARCHIVE", "the x64 build's archive"},
-    {"--arm64", "ARCHIVE", "the arm64 build's archive (without it arm64 computers take x64's)"},
-    {"--base", "https://...", "the address the archives are published under"},
-    {"--local", "", "name each archive by its path beside the manifest (an offline folder)"},
-    {"--out", "FILE", "where the manifest is written (metadata.json)"},
-    {"--strict", "", "refuse on a warning too (exit 1), writing nothing"},
-    {"--json", "", "every outcome as one JSON document on standard output"},
-};
+std::vector<OptionSpec> make_options() {
+    std::vector<OptionSpec> options = {
+        {"--version", "VERSION",
+         "the release's version: major.minor.patch, optionally -prerelease"},
+    };
+    for (const ArchitectureFacts& facts : ARCHITECTURES)
+        options.push_back(archive_option_spec(facts));
+    options.insert(options.end(),
+                   {
+                       {"--base", "https://...", "the address the archives are published under"},
+                       {"--local", "",
+                        "name each archive by its path beside the manifest (an offline folder)"},
+                       {"--out", "FILE", "where the manifest is written (metadata.json)"},
+                       {"--strict", "", "refuse on a warning too (exit 1), writing nothing"},
+                       {"--json", "", "every outcome as one JSON document on standard output"},
+                   });
+    return options;
+}
 
-constexpr OptionSpec CHECK_OPTIONS[] = {
-    {"--files", "FOLDER", "the folder that holds the published archives under their file names"},
-    {"--strict", "", "a warning fails the check too (exit 1)"},
-    {"--online", "", "read the archives, and the manifest served, from the release host"},
-    {"--manifest-address", "URL", "where installers read the manifest (with --online)"},
-    {"--ca-file", "FILE", "a private CA to trust beside the system's (the live check)"},
-    {"--json", "", "every outcome as one JSON document on standard output"},
-};
+std::vector<OptionSpec> check_options() {
+    return {
+        {"--files", "FOLDER",
+         "the folder that holds the published archives under their file names"},
+        {"--strict", "", "a warning fails the check too (exit 1)"},
+        {"--online", "", "read the archives, and the manifest served, from the release host"},
+        {"--manifest-address", "URL", "where installers read the manifest (with --online)"},
+        {"--ca-file", "FILE", "a private CA to trust beside the system's (the live check)"},
+        {"--json", "", "every outcome as one JSON document on standard output"},
+    };
+}
 
 struct CommandSpec {
-    std::string_view name;
-    std::string_view synopsis;  // the lines after "Usage: vantile-release "
-    std::string_view description;
-    std::span<const OptionSpec> options;
+    std::string name;
+    std::string synopsis;  // the lines after "Usage: vantile-release "
+    std::string description;
+    std::vector<OptionSpec> options;
 };
 
-constexpr CommandSpec COMMANDS[] = {
-    {"make",
-     "make --version VERSION --x64 ARCHIVE [--arm64 ARCHIVE]\n"
-     "                            (--base https://... | --local) [--out metadata.json] "
-     "[--strict] [--json]\n",
-     "make writes a release manifest for the archives, with their sizes and SHA-256\n"
-     "digests; each url is the base followed by the archive's file name, or with --local\n"
-     "the archive's path beside the manifest. It refuses what the installer would refuse,\n"
-     "an archive Windows' tar.exe would not unpack with Vantile.exe at its top, and a file\n"
-     "name Windows cannot hold. It never writes over one of its archives, and replaces the\n"
-     "manifest only with a complete one.\n",
-     MAKE_OPTIONS},
-    {"check",
-     "check MANIFEST [--files FOLDER] [--strict] [--json]\n"
-     "       vantile-release check (https://.../metadata.json | MANIFEST --online\n"
-     "                             [--manifest-address URL]) [--ca-file FILE] [--strict] "
-     "[--json]\n",
-     "check says what the installer would install from a manifest on an x64 and on an\n"
-     "arm64 computer, and why. For each chosen archive at hand it also says whether it has\n"
-     "the manifest's size and SHA-256 and whether Windows' tar.exe unpacks it with\n"
-     "Vantile.exe at its top. A published archive is at hand with --files, found in FOLDER\n"
-     "by the file name of its address; a local manifest's archive always is, where the\n"
-     "installer reads it, beside the manifest (a path on a drive or a share only on\n"
-     "Windows). An archive that is not at hand is named as not checked.\n"
-     "check of an https address, or of a manifest at hand with --online, reads the live\n"
-     "release as the installer does: the manifest and each chosen archive from the\n"
-     "release host (https only, no redirect followed, the installer's size limits and\n"
-     "30 s stall limit), and names what the host does that fails on Windows. With a\n"
-     "manifest at hand it also says whether the host serves that manifest at the\n"
-     "installer's address (--manifest-address, else the default). The proxy comes from\n"
-     "https_proxy and no_proxy.\n",
-     CHECK_OPTIONS},
-};
+// Breaks a paragraph of the help into lines of at most 84 columns, the width the help is
+// written to, where it holds a phrase made from the table.
+std::string wrapped(std::string_view paragraph) {
+    constexpr std::size_t WIDTH = 84;
+    std::string text;
+    std::size_t line_start = 0;
+    while (!paragraph.empty()) {
+        const std::string_view word = paragraph.substr(0, paragraph.find(' '));
+        paragraph.remove_prefix(std::min(paragraph.size(), word.size() + 1));
+        if (text.size() > line_start) {
+            const bool fits = text.size() - line_start + 1 + word.size() <= WIDTH;
+            text += fits ? ' ' : '\n';
+            if (!fits) line_start = text.size();
+        }
+        text += word;
+    }
+    return text + '\n';
+}
 
-constexpr std::string_view EXIT_CODES =
-    "Exit codes: 0 done (check: both kinds of computer would install), 1 refused or\n"
-    "would not install, 2 wrong arguments or a missing manifest, folder or archive, 3\n"
-    "nothing would fail as far as checked, but not everything could be checked.\n";
+std::string make_synopsis() {
+    std::string text = "make --version VERSION";
+    for (const ArchitectureFacts& facts : ARCHITECTURES) {
+        const std::string option = fill_template("{} ARCHIVE", {archive_option(facts)});
+        text += fill_template(archive_required(facts) ? " {}" : " [{}]", {option});
+    }
+    return text +
+           "\n"
+           "                            (--base https://... | --local) [--out metadata.json] "
+           "[--strict] [--json]\n";
+}
+
+std::vector<CommandSpec> command_specs() {
+    return {
+        {"make", make_synopsis(),
+         "make writes a release manifest for the archives, with their sizes and SHA-256\n"
+         "digests; each url is the base followed by the archive's file name, or with --local\n"
+         "the archive's path beside the manifest. It refuses what the installer would refuse,\n"
+         "an archive Windows' tar.exe would not unpack with Vantile.exe at its top, and a file\n"
+         "name Windows cannot hold. It never writes over one of its archives, and replaces the\n"
+         "manifest only with a complete one.\n",
+         make_options()},
+        {"check",
+         "check MANIFEST [--files FOLDER] [--strict] [--json]\n"
+         "       vantile-release check (https://.../metadata.json | MANIFEST --online\n"
+         "                             [--manifest-address URL]) [--ca-file FILE] [--strict] "
+         "[--json]\n",
+         wrapped(fill_template("check says what the installer would install from a manifest {}, "
+                               "and why. For each chosen archive at hand it also says whether "
+                               "it has the manifest's size and SHA-256 and whether Windows' "
+                               "tar.exe unpacks it with Vantile.exe at its top. A published "
+                               "archive is at hand with --files, found in FOLDER by the file "
+                               "name of its address; a local manifest's archive always is, "
+                               "where the installer reads it, beside the manifest (a path on a "
+                               "drive or a share only on Windows). An archive that is not at "
+                               "hand is named as not checked.",
+                               {on_each_kind_of_computer()})) +
+             "check of an https address, or of a manifest at hand with --online, reads the live\n"
+             "release as the installer does: the manifest and each chosen archive from the\n"
+             "release host (https only, no redirect followed, the installer's size limits and\n"
+             "30 s stall limit), and names what the host does that fails on Windows. With a\n"
+             "manifest at hand it also says whether the host serves that manifest at the\n"
+             "installer's address (--manifest-address, else the default). The proxy comes from\n"
+             "https_proxy and no_proxy.\n",
+         check_options()},
+    };
+}
+
+const std::vector<CommandSpec>& commands() {
+    static const std::vector<CommandSpec> specs = command_specs();
+    return specs;
+}
+
+std::string exit_codes() {
+    return fill_template(
+        "Exit codes: 0 done (check: {} would install), 1 refused or\n"
+        "would not install, 2 wrong arguments or a missing manifest, folder or archive, 3\n"
+        "nothing would fail as far as checked, but not everything could be checked.\n",
+        {every_kind_of_computer()});
+}
 
 const CommandSpec* find_command(std::string_view name) {
-    for (const CommandSpec& command : COMMANDS)
+    for (const CommandSpec& command : commands())
         if (command.name == name) return &command;
     return nullptr;
 }
@@ -189,10 +265,13 @@ Result<ToolRequest> parse_make(const std::vector<std::string>& arguments) {
     std::optional<std::string> version = take(options, "--version");
     if (!version) return fail("make needs --version.");
     make.version = *version;
-    std::optional<std::string> x64 = take(options, "--x64");
-    if (!x64) return fail("make needs --x64 with the x64 archive.");
-    make.x64_archive = *x64;
-    make.arm64_archive = take(options, "--arm64");
+    for (const ArchitectureFacts& facts : ARCHITECTURES) {
+        std::optional<std::string>& archive = make.archives[architecture_row(facts.architecture)];
+        archive = take(options, archive_option(facts));
+        if (!archive && archive_required(facts))
+            return fail(fill_template("make needs {} with the {} archive.",
+                                      {archive_option(facts), facts.name}));
+    }
     make.base = take(options, "--base");
     const bool local = take(options, "--local").has_value();
     if (make.base && local) return fail("make takes either --base or --local, not both.");
@@ -239,7 +318,7 @@ std::string command_usage(const CommandSpec& command) {
                               {left, std::string(width - left.size(), ' '), option.help});
     }
     text += '\n';
-    text += EXIT_CODES;
+    text += exit_codes();
     return text;
 }
 
@@ -274,7 +353,7 @@ Result<ToolRequest> parse_tool_arguments(const std::vector<std::string>& argumen
     if (command == "make") return parse_make(arguments);
     if (command == "check") return parse_check(arguments);
     std::vector<std::string_view> known;
-    for (const CommandSpec& spec : COMMANDS) known.push_back(spec.name);
+    for (const CommandSpec& spec : commands()) known.push_back(spec.name);
     if (is_option(command))
         return fail(
             fill_template("Unknown option {}: say what to do first, make or check.", {command}));
@@ -284,7 +363,7 @@ Result<ToolRequest> parse_tool_arguments(const std::vector<std::string>& argumen
 
 std::string usage_synopsis() {
     std::string text;
-    for (const CommandSpec& command : COMMANDS)
+    for (const CommandSpec& command : commands())
         text += fill_template("{}vantile-release {}",
                               {text.empty() ? "Usage: " : "       ", command.synopsis});
     return text +
@@ -296,13 +375,13 @@ std::string usage_text(const std::optional<std::string>& command) {
     if (command)
         if (const CommandSpec* spec = find_command(*command)) return command_usage(*spec);
     std::string text = usage_synopsis();
-    for (const CommandSpec& spec : COMMANDS) {
+    for (const CommandSpec& spec : commands()) {
         text += '\n';
         text += spec.description;
     }
     text += "--json gives every outcome as one JSON document on standard output.\n";
     text += '\n';
-    text += EXIT_CODES;
+    text += exit_codes();
     return text;
 }
 

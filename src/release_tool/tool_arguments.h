@@ -1,5 +1,6 @@
 #pragma once
 // The command line of vantile-release: make, check, and their options.
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -7,13 +8,15 @@
 #include <vector>
 
 #include "base/result.h"
+#include "flow/computer_facts.h"
 
 namespace vantile {
 
 struct MakeRequest {
     std::string version;
-    std::string x64_archive;
-    std::optional<std::string> arm64_archive;
+    // Each kind of computer's archive, by its row in ARCHITECTURES; the ones make needs are
+    // always there.
+    std::array<std::optional<std::string>, std::size(ARCHITECTURES)> archives;
     std::optional<std::string> base;  // nothing with --local: archives named beside the manifest
     std::string out = "metadata.json";
     bool strict = false;  // a warning refuses the manifest

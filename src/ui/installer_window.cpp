@@ -38,6 +38,10 @@ int run_installer_window(const ManifestSource& manifest_source, std::unique_ptr<
     std::unique_ptr<InstallerWindow> window = create_installer_window(
         manifest_source, std::make_shared<SharedLog>(std::move(log)), operations);
     if (!window) {
+        // A window whose creation failed still had its end, and the quit it posted would
+        // close the box at once.
+        MSG quit;
+        PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
         show_error_dialog("Vantile could not open its installer window.");
         return 1;
     }

@@ -60,7 +60,9 @@ struct InstallerWindow {
     StatusAnnouncement announcement;
 
     // Set while one of the window procedure's handlers runs on this record; the messages
-    // its Win32 calls send meanwhile go to DefWindowProcW.
+    // its Win32 calls send meanwhile go to DefWindowProcW, except those the procedure answers
+    // before any handler: the static controls' colours, and the window's first and last
+    // messages.
     bool handler_running = false;
 };
 

@@ -56,6 +56,21 @@ LRESULT static_control_colours(WPARAM wparam) {
     return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
 }
 
+// The window's life begins bound to the record passed to CreateWindowExW.
+void bind_created_record(HWND hwnd, const CREATESTRUCTW& creation) {
+    auto* record = static_cast<InstallerWindow*>(creation.lpCreateParams);
+    if (record) record->hwnd = hwnd;
+    bind_record(hwnd, record);
+}
+
+// The window's last message, also when a handler destroyed it: the record is unbound and the
+// message loop is told the exit code it holds (0 for a window without one).
+void end_window_life(HWND hwnd) {
+    const InstallerWindow* record = bound_record(hwnd);
+    bind_record(hwnd, nullptr);
+    PostQuitMessage(record ? record->exit_code : 0);
+}
+
 // Marks the record as in use for the length of one handler.
 class HandlerScope {
   public:
@@ -288,25 +303,19 @@ int run_message_loop(InstallerWindow& window) {
 }
 
 LRESULT CALLBACK installer_window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_CTLCOLORSTATIC) return static_control_colours(wparam);
-    // The window's whole life: bound to the record it was created with, unbound at its end.
-    if (message == WM_NCCREATE) {
-        auto* record = static_cast<InstallerWindow*>(
-            reinterpret_cast<const CREATESTRUCTW*>(lparam)->lpCreateParams);
-        if (record) record->hwnd = hwnd;
-        bind_record(hwnd, record);
-        return DefWindowProcW(hwnd, message, wparam, lparam);
-    }
-    if (message == WM_NCDESTROY) {
-        bind_record(hwnd, nullptr);
-        return DefWindowProcW(hwnd, message, wparam, lparam);
+    switch (message) {
+        case WM_CTLCOLORSTATIC:
+            return static_control_colours(wparam);
+        case WM_NCCREATE:
+            bind_created_record(hwnd, *reinterpret_cast<const CREATESTRUCTW*>(lparam));
+            return DefWindowProcW(hwnd, message, wparam, lparam);
+        case WM_NCDESTROY:
+            end_window_life(hwnd);
+            return DefWindowProcW(hwnd, message, wparam, lparam);
+        default:
+            break;
     }
     InstallerWindow* window = bound_record(hwnd);
-    // Handled even while a handler runs: DestroyWindow is called from inside them.
-    if (message == WM_DESTROY) {
-        PostQuitMessage(window ? window->exit_code : 0);
-        return 0;
-    }
     if (!window || window->handler_running) return DefWindowProcW(hwnd, message, wparam, lparam);
 
     std::optional<LRESULT> result;

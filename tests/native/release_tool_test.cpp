@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "flow/computer_facts.h"
 #include "flow/json_reader.h"
 #include "flow/json_writer.h"
 #include "flow/sha256.h"
@@ -1255,6 +1256,39 @@ TEST_F(ReleaseToolTest, VersionAndEachCommandsHelp) {
         EXPECT_NE(std::find(help.lines.begin(), help.lines.end(), c.option), help.lines.end());
         for (const std::string& line : help.lines)
             EXPECT_EQ(line.find(c.foreign), std::string::npos) << line;
+    }
+}
+
+// make's archive options are the rows of ARCHITECTURES: each kind of computer has one, in the
+// synopsis and the help, and its archive is written under that kind's own key.
+TEST_F(ReleaseToolTest, MakeTakesAnArchiveForEachKindOfComputer) {
+    const ToolRun help = run({"help", "make"});
+    ASSERT_FALSE(help.lines.empty());
+    std::vector<std::string> arguments = {
+        "make", "--version", "1.4.0", "--base", STORAGE + "1.4.0", "--out", path("metadata.json")};
+    for (const ArchitectureFacts& facts : ARCHITECTURES) {
+        const std::string option = "--" + std::string(facts.name) + " ARCHIVE";
+        SCOPED_TRACE(option);
+        EXPECT_NE(help.lines.front().find(option), std::string::npos) << help.lines.front();
+        EXPECT_EQ(std::count_if(help.lines.begin(), help.lines.end(),
+                                [&](const std::string& line) {
+                                    return line.starts_with("  " + option + " ");
+                                }),
+                  1);
+        const std::string archive = path(std::string(facts.name) + ".zip");
+        write_zip(archive, {{"Vantile.exe", std::string(facts.name)}});
+        arguments.insert(arguments.end(), {"--" + std::string(facts.name), archive});
+    }
+    const ToolRun made = run(arguments);
+    ASSERT_EQ(made.code, 0) << made.err;
+    Result<JsonValue> manifest = parse_json(read("metadata.json"));
+    ASSERT_TRUE(manifest.ok()) << manifest.error();
+    EXPECT_EQ(manifest.value().as_object()->size(), std::size(ARCHITECTURES));
+    for (const ArchitectureFacts& facts : ARCHITECTURES) {
+        const JsonValue* entry = manifest.value().find(facts.asset_key);
+        ASSERT_NE(entry, nullptr) << facts.asset_key;
+        EXPECT_EQ(*entry->find("url")->as_string(),
+                  STORAGE + "1.4.0/" + std::string(facts.name) + ".zip");
     }
 }
 

@@ -537,12 +537,12 @@ TEST_F(InstallerWindowTest, MessagesDuringAHandlerOrWithoutARecordGoToTheDefault
     EXPECT_FALSE(IsWindow(window_->hwnd));
     EXPECT_EQ(window_->phase, WindowPhase::Running);
     EXPECT_FALSE(window_->cancel_requested->load());
-    // WM_DESTROY still posted the record's code.
+    // The window's end still posted the record's code.
     EXPECT_EQ(quit_code(), 2);
     window_->handler_running = false;
 
     reopen_window(/*as_record=*/false);
-    // No record bound to the window: the same holds, and WM_DESTROY posts the initial code.
+    // No record bound to the window: the same holds, and its end posts the initial code.
     window_->exit_code = 2;
     SendMessageW(window_->hwnd, WM_INSTALL_STEP, 3, 0);
     EXPECT_EQ(text_of(window_->status_label), "");

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "../native/sha256_vectors.h"
+#include "../shared/sha256_contract.h"
 #include "windows/environment.h"
 #include "windows/error_text.h"
 #include "flow/sha256.h"
@@ -13,33 +13,11 @@
 namespace vantile {
 namespace {
 
-TEST(BcryptSha256, KnownAnswersWhateverThePieces) {
-    for (const auto& known : sha256_vectors::known_answers()) {
-        for (std::size_t first = 0; first < sha256_vectors::piece_sizes().size(); first += 5) {
-            SCOPED_TRACE(std::string(known.name) + ", first piece " + std::to_string(first));
-            Result<std::unique_ptr<Sha256>> started = start_sha256();
-            ASSERT_TRUE(started.ok()) << started.error();
-            Sha256& sha256 = *started.value();
-            sha256_vectors::feed_in_pieces(known.message, first,
-                                           [&](const std::uint8_t* bytes, std::size_t size) {
-                                               Status fed = sha256.feed(bytes, size);
-                                               EXPECT_TRUE(fed.ok()) << fed.error();
-                                           });
-            Result<Sha256Digest> digest = sha256.finish();
-            ASSERT_TRUE(digest.ok()) << digest.error();
-            EXPECT_EQ(sha256_hex(digest.value()), known.digest);
-        }
-    }
-}
-
-TEST(BcryptSha256, FinishedComputationRefusesMore) {
-    Result<std::unique_ptr<Sha256>> started = start_sha256();
-    ASSERT_TRUE(started.ok());
-    ASSERT_TRUE(started.value()->finish().ok());
-    const std::uint8_t byte = 0;
-    EXPECT_FALSE(started.value()->feed(&byte, 1).ok());
-    EXPECT_FALSE(started.value()->finish().ok());
-}
+// Windows' CNG (bcrypt), the implementation the Windows build links.
+struct CngSha256 {
+    static Result<std::unique_ptr<Sha256>> start() { return start_sha256(); }
+};
+INSTANTIATE_TYPED_TEST_SUITE_P(Cng, Sha256Contract, CngSha256);
 
 // A private folder under the temporary folder for the files to hash.
 class Sha256OfFile : public ::testing::Test {

@@ -121,49 +121,66 @@ TEST_F(Unpacking, ReplacesAStaleMovedArchive) {
     EXPECT_FALSE(exists(moved));
 }
 
-TEST_F(Unpacking, MissingTarIsReportedAndTheMovedArchiveIsStillDeleted) {
-    write_archive({{"Vantile.exe", "x"}});
-    const std::string missing_tar = staging / "no-such-tar.exe";
+// Failures before tar.exe unpacks anything: what stands in the way, the step that fails on it
+// and the path it names, and what is left behind. tar.exe never runs.
+enum class Fault { MissingTar, MissingArchive, FolderAtTheMovedPath, FileAtTheUnpackFolder };
+enum class Named { Tar, Archive, UnpackFolder };
 
-    Status unpacked = unpack_archive(missing_tar, archive, unpack);
-    ASSERT_FALSE(unpacked);
-    EXPECT_EQ(unpacked.error(),
-              "Could not run " + missing_tar + ": " + os_error_text(ERROR_FILE_NOT_FOUND));
-    EXPECT_FALSE(exists(moved));
-}
+struct UnpackFailure {
+    const char* label;
+    Fault fault;
+    const char* step;  // "Could not {step} {path}: {error}"
+    Named named;
+    DWORD error;
+    bool archive_kept;  // the downloaded archive is still where it was, unchanged
+};
 
-TEST_F(Unpacking, MissingArchiveCannotBeMoved) {
-    Status unpacked = unpack_archive(tar, archive, unpack);
+class UnpackingFailures : public Unpacking, public ::testing::WithParamInterface<UnpackFailure> {};
+
+TEST_P(UnpackingFailures, NameTheStepAndThePathAndLeaveNoMovedArchive) {
+    const UnpackFailure& c = GetParam();
+    const auto written = std::vector<std::pair<std::string, std::string>>{{"Vantile.exe", "x"}};
+    if (c.fault != Fault::MissingArchive) write_archive(written);
+    if (c.fault == Fault::FolderAtTheMovedPath) {
+        make_folder(unpack);
+        make_folder(moved);
+    }
+    if (c.fault == Fault::FileAtTheUnpackFolder)
+        write_file(unpack, "a file where the folder should be");
+    const std::string run_tar = c.fault == Fault::MissingTar ? staging / "no-such-tar.exe" : tar;
+
+    Status unpacked = unpack_archive(run_tar, archive, unpack);
     ASSERT_FALSE(unpacked);
+    const std::string& path = c.named == Named::Tar       ? run_tar
+                              : c.named == Named::Archive ? archive
+                                                          : unpack;
     EXPECT_EQ(unpacked.error(),
-              "Could not move " + archive + ": " + os_error_text(ERROR_FILE_NOT_FOUND));
+              "Could not " + std::string(c.step) + " " + path + ": " + os_error_text(c.error));
     EXPECT_FALSE(record_value(read_file(record_path).value_or(""), "command_line").has_value())
-        << "tar.exe must not run without an archive";
+        << "tar.exe must not run";
+    if (c.archive_kept)
+        EXPECT_EQ(read_file(archive), stored_zip(written));
+    else
+        EXPECT_FALSE(exists(archive));
+    // The moved archive is deleted after a failure too; only a folder in its way stays.
+    const DWORD moved_attributes = GetFileAttributesW(to_wide(moved).c_str());
+    if (c.fault == Fault::FolderAtTheMovedPath)
+        EXPECT_NE(moved_attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    else
+        EXPECT_EQ(moved_attributes, INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(Unpacking, AFolderInTheWayOfTheMovedArchiveGivesTheFirstRefusal) {
-    write_archive({{"Vantile.exe", "x"}});
-    make_folder(unpack);
-    make_folder(moved);
-
-    Status unpacked = unpack_archive(tar, archive, unpack);
-    ASSERT_FALSE(unpacked);
-    EXPECT_EQ(unpacked.error(),
-              "Could not move " + archive + ": " + os_error_text(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(read_file(archive), stored_zip({{"Vantile.exe", "x"}}));
-    EXPECT_NE(GetFileAttributesW(to_wide(moved).c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
-}
-
-TEST_F(Unpacking, UnpackFolderThatCannotBeCreated) {
-    write_archive({{"Vantile.exe", "x"}});
-    write_file(unpack, "a file where the folder should be");
-
-    Status unpacked = unpack_archive(tar, archive, unpack);
-    ASSERT_FALSE(unpacked);
-    EXPECT_EQ(unpacked.error(),
-              "Could not create " + unpack + ": " + os_error_text(ERROR_ALREADY_EXISTS));
-    EXPECT_TRUE(exists(archive));
-}
+INSTANTIATE_TEST_SUITE_P(
+    BeforeTar, UnpackingFailures,
+    ::testing::Values(UnpackFailure{"MissingTar", Fault::MissingTar, "run", Named::Tar,
+                                    ERROR_FILE_NOT_FOUND, false},
+                      UnpackFailure{"MissingArchive", Fault::MissingArchive, "move", Named::Archive,
+                                    ERROR_FILE_NOT_FOUND, false},
+                      UnpackFailure{"FolderInTheWayOfTheMovedArchive", Fault::FolderAtTheMovedPath,
+                                    "move", Named::Archive, ERROR_ACCESS_DENIED, true},
+                      UnpackFailure{"UnpackFolderThatCannotBeCreated", Fault::FileAtTheUnpackFolder,
+                                    "create", Named::UnpackFolder, ERROR_ALREADY_EXISTS, true}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 TEST(FindAppExecutable, OnlyAFileAtTheTopCounts) {
     const std::string not_an_app =
