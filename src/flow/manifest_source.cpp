@@ -39,24 +39,32 @@ Result<ManifestSource> manifest_source_from_environment(const std::optional<std:
     return ManifestSource{LocalFile{*value}};
 }
 
+Status check_manifest_size(std::uint64_t size, std::string_view source_text) {
+    if (size > MANIFEST_SIZE_LIMIT) return fail(manifest_too_large_message(source_text));
+    return {};
+}
+
+bool ManifestBytes::add(const char* data, std::size_t size) {
+    if (too_large_) return false;
+    bytes_.append(data, size);
+    too_large_ = !check_manifest_size(bytes_.size(), source_text_);
+    return !too_large_;
+}
+
+Result<std::string> ManifestBytes::finish(const std::string& read_error) && {
+    // The mark wins even over a reading that claims success after being told to stop, so a
+    // source never yields more than the limit. The consumer stops for nothing else.
+    if (too_large_) return fail(manifest_too_large_message(source_text_));
+    if (!read_error.empty()) return fail(read_error);
+    return std::move(bytes_);
+}
+
 Result<std::string> read_manifest_from_address(const std::string& address,
                                                const FetchAddress& fetch) {
-    std::string buffer;
-    bool too_large = false;
-    Result<TransferEnd> fetched = fetch(address, [&](const char* data, std::size_t size) {
-        if (too_large) return false;
-        buffer.append(data, size);
-        if (buffer.size() > MANIFEST_SIZE_LIMIT) {
-            too_large = true;
-            return false;
-        }
-        return true;
-    });
-    // The mark wins even over a transfer that claims success after being told to stop,
-    // so an address never yields more than the limit. The consumer stops for nothing else.
-    if (too_large) return fail(manifest_too_large_message(address));
-    if (!fetched) return std::move(fetched).failure();
-    return buffer;
+    ManifestBytes bytes(address);
+    const Result<TransferEnd> fetched = fetch(
+        address, [&bytes](const char* data, std::size_t size) { return bytes.add(data, size); });
+    return std::move(bytes).finish(fetched.error());
 }
 
 std::string manifest_missing_message(std::string_view path) {

@@ -1,10 +1,12 @@
 #pragma once
 // Where the release manifest comes from, and reading it into memory.
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/result.h"
 #include "flow/sources.h"
@@ -31,6 +33,29 @@ std::string not_https_message(std::string_view address);
 
 // True when the first 8 bytes are "https://" in any letter case.
 bool starts_with_https(std::string_view text);
+
+// The one check of a manifest's size, measured before reading or counted while reading:
+// success, or the refusal of `source_text` as larger than a manifest can be.
+Status check_manifest_size(std::uint64_t size, std::string_view source_text);
+
+// A manifest's bytes as they arrive from `source_text`, taken only up to the chunk that passes
+// the limit, so that memory stays bounded whatever a source sends.
+class ManifestBytes {
+  public:
+    explicit ManifestBytes(std::string source_text) : source_text_(std::move(source_text)) {}
+
+    // Takes a chunk: false once the bytes passed the limit, and from then on nothing is taken.
+    bool add(const char* data, std::size_t size);
+    // Once reading ended (`read_error`: its failure, empty if none): refused as too large if the
+    // bytes passed the limit, whatever the reading said after it was told to stop; else the
+    // reading's failure; else the manifest.
+    Result<std::string> finish(const std::string& read_error) &&;
+
+  private:
+    std::string source_text_;
+    std::string bytes_;
+    bool too_large_ = false;
+};
 
 // fetch_address: how the transfer ended, or a complete message.
 using FetchAddress =

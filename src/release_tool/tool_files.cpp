@@ -65,20 +65,19 @@ Result<std::string> read_manifest_file(const std::string& path) {
     if (!is_regular_file(path)) return fail(manifest_missing_message(path));
     const std::uintmax_t size = fs::file_size(file, error);
     if (error) return fail(manifest_missing_message(path));
-    if (size > MANIFEST_SIZE_LIMIT) return fail(manifest_too_large_message(path));
+    if (Status fits = check_manifest_size(size, path); !fits) return std::move(fits).failure();
 
     errno = 0;
     std::ifstream in(file, std::ios::binary);
     if (!in) return fail(manifest_unreadable_message(path, errno_text(errno)));
-    std::string bytes;
+    ManifestBytes bytes(path);
     char buffer[65536];
+    // A file that grew since it was measured stays bounded, as in the installer.
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
-        // A file that grew since it was measured stays bounded, as in the installer.
-        if (bytes.size() > MANIFEST_SIZE_LIMIT) return fail(manifest_too_large_message(path));
+        if (!bytes.add(buffer, static_cast<std::size_t>(in.gcount()))) break;
     }
-    if (in.bad()) return fail(manifest_unreadable_message(path, errno_text(errno)));
-    return bytes;
+    return std::move(bytes).finish(in.bad() ? manifest_unreadable_message(path, errno_text(errno))
+                                            : std::string());
 }
 
 Result<FileDigest> hash_archive(const std::string& path, std::string_view named,

@@ -166,27 +166,32 @@ class LocalFileSource final : public BlockingSource {
     UniqueFile file_;
 };
 
-// A local read given up on: the system's own codes for a time-out and a cancel, in the
-// os error form of every other file failure.
-std::string abandoned_read_message(const UnreadableMessage& unreadable, std::uint32_t code) {
-    if (code == ERROR_INTERNET_TIMEOUT) code = ERROR_TIMEOUT;
-    if (code == ERROR_INTERNET_OPERATION_CANCELLED) code = ERROR_CANCELLED;
-    return unreadable(os_error_text(code));
+// A local read that ended without the file's answer, in the os error form of every other file
+// failure: a stall as the system's time-out, a stop as its cancel.
+AbandonWords local_read_words(const UnreadableMessage& unreadable) {
+    return {[unreadable](std::uint32_t code) { return unreadable(os_error_text(code)); },
+            [unreadable](TransferStage, Abandoned why) {
+                return unreadable(
+                    os_error_text(why == Abandoned::Stalled ? ERROR_TIMEOUT : ERROR_CANCELLED));
+            }};
 }
 
-// A fetch that gave up at that stage ends like a WinINet call that failed there with that code.
-std::string abandoned_fetch_message(const std::string& address, TransferStage stage,
-                                    std::uint32_t code) {
-    const std::string error = windows_error_text(code);
-    switch (stage) {
-        case TransferStage::Starting:
-            return start_failed_message(error);
-        case TransferStage::Opening:
-            return download_failed_message(address, error);
-        case TransferStage::Reading:
-            break;
-    }
-    return download_stopped_message(address, error);
+// A fetch that gave up at a stage ends like a WinINet call that failed there: with WinINet's
+// time-out after a stall, its cancel after a stop.
+AbandonWords fetch_words(const std::string& address) {
+    return {[](std::uint32_t code) { return start_failed_message(windows_error_text(code)); },
+            [address](TransferStage stage, Abandoned why) {
+                const std::string error = windows_error_text(
+                    why == Abandoned::Stalled ? ERROR_INTERNET_TIMEOUT
+                                              : ERROR_INTERNET_OPERATION_CANCELLED);
+                switch (stage) {
+                    case TransferStage::Opening:
+                        return download_failed_message(address, error);
+                    case TransferStage::Reading:
+                        break;
+                }
+                return download_stopped_message(address, error);
+            }};
 }
 
 }  // namespace
@@ -218,22 +223,16 @@ UniqueInternet open_internet_address(HINTERNET root, const std::string& address,
 
 Result<TransferEnd> fetch_address(const std::string& address, const ChunkConsumer& consumer,
                                   const TransferWait& wait) {
-    const AbandonMessage abandon_message = [&address](TransferStage stage, std::uint32_t code) {
-        return abandoned_fetch_message(address, stage, code);
-    };
     return run_transfer_thread(std::make_unique<InternetSource>(address), TRANSFER_BUFFER_SIZE,
-                               consumer, wait, abandon_message);
+                               consumer, wait, fetch_words(address));
 }
 
 Result<TransferEnd> read_local_file(const std::string& path, const ChunkConsumer& consumer,
                                     const TransferWait& wait, const UnreadableMessage& unreadable,
                                     const std::function<Status()>& check_before_open) {
-    const AbandonMessage abandon_message = [&unreadable](TransferStage, std::uint32_t code) {
-        return abandoned_read_message(unreadable, code);
-    };
     return run_transfer_thread(
         std::make_unique<LocalFileSource>(path, unreadable, check_before_open),
-        TRANSFER_BUFFER_SIZE, consumer, wait, abandon_message);
+        TRANSFER_BUFFER_SIZE, consumer, wait, local_read_words(unreadable));
 }
 
 Result<TransferEnd> download_to_file(const DownloadSource& source, const std::string& destination,

@@ -14,8 +14,8 @@ namespace {
 
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// Asking for no access follows links and is not blocked by other programs' sharing, so this
-// only answers "is there a file, and is it small enough".
+}  // namespace
+
 Status check_manifest_file(const std::string& path) {
     UniqueFile query(CreateFileW(to_wide(path).c_str(), 0, SHARE_ALL, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -24,31 +24,22 @@ Status check_manifest_file(const std::string& path) {
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return fail(manifest_missing_message(path));
     const ULONGLONG size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    if (size > MANIFEST_SIZE_LIMIT) return fail(manifest_too_large_message(path));
-    return {};
+    return check_manifest_size(size, path);
 }
 
-// Read on a transfer thread like a download, so a share that hangs obeys the stall limit and
-// a cancel.
-Result<std::string> read_manifest_file(const std::string& path, const TransferWait& wait) {
-    std::string bytes;
+Result<std::string> read_local_manifest(const std::string& path, const TransferWait& wait,
+                                        const ManifestFileCheck& check) {
+    ManifestBytes bytes(path);
+    // What runs on the transfer thread holds copies: it may run after this call returned.
     const Result<TransferEnd> read = read_local_file(
         path,
-        [&bytes](const char* data, std::size_t size) {
-            bytes.append(data, size);
-            // A file that grew past the limit since it was measured is refused like one that
-            // was too large from the start, so memory stays bounded.
-            return bytes.size() <= MANIFEST_SIZE_LIMIT;
-        },
-        wait,
+        // A file that grew past the limit since it was checked is refused like one that was
+        // too large from the start.
+        [&bytes](const char* data, std::size_t size) { return bytes.add(data, size); }, wait,
         [path](const std::string& os_error) { return manifest_unreadable_message(path, os_error); },
-        [path] { return check_manifest_file(path); });
-    if (!read) return fail(read.error());
-    if (read.value() == TransferEnd::Stopped) return fail(manifest_too_large_message(path));
-    return bytes;
+        [path, check] { return check(path); });
+    return std::move(bytes).finish(read.error());
 }
-
-}  // namespace
 
 Result<std::string> read_manifest(const ManifestSource& source, const TransferWait& wait) {
     if (const auto* address = std::get_if<Address>(&source)) {
@@ -57,7 +48,7 @@ Result<std::string> read_manifest(const ManifestSource& source, const TransferWa
                 return fetch_address(text, consumer, wait);
             });
     }
-    return read_manifest_file(std::get<LocalFile>(source).path, wait);
+    return read_local_manifest(std::get<LocalFile>(source).path, wait);
 }
 
 }  // namespace vantile

@@ -1,7 +1,6 @@
 #include "windows/transfer_thread.h"
 
 #include <windows.h>
-#include <wininet.h>
 
 #include <algorithm>
 #include <array>
@@ -157,16 +156,15 @@ void wait_for_thread(HANDLE thread, const TransferWait& wait) {
     }
 }
 
-std::uint32_t given_up_code(Waited waited) {
-    return waited == Waited::Stalled ? ERROR_INTERNET_TIMEOUT : ERROR_INTERNET_OPERATION_CANCELLED;
+Abandoned abandoned_for(Waited waited) {
+    return waited == Waited::Stalled ? Abandoned::Stalled : Abandoned::Stopped;
 }
 
 }  // namespace
 
 Result<TransferEnd> run_transfer_thread(std::unique_ptr<BlockingSource> source,
                                         std::size_t buffer_size, const ChunkConsumer& consumer,
-                                        const TransferWait& wait,
-                                        const AbandonMessage& abandon_message) {
+                                        const TransferWait& wait, const AbandonWords& words) {
     auto channel = std::make_shared<Channel>();
     channel->source = std::move(source);
     for (auto& buffer : channel->buffers) buffer = std::make_unique<char[]>(buffer_size);
@@ -174,7 +172,7 @@ Result<TransferEnd> run_transfer_thread(std::unique_ptr<BlockingSource> source,
 
     auto handed = std::make_unique<std::shared_ptr<Channel>>(channel);
     UniqueHandle thread(CreateThread(nullptr, 0, transfer_thread, handed.get(), 0, nullptr));
-    if (!thread) return fail(abandon_message(TransferStage::Starting, GetLastError()));
+    if (!thread) return fail(words.not_started(GetLastError()));
     handed.release();  // the thread owns its reference now
     // Tells the transfer thread that no more reads are wanted: it ends as soon as its current
     // call, if any, returns. Told at the latest when the caller leaves, whichever way it leaves.
@@ -194,7 +192,7 @@ Result<TransferEnd> run_transfer_thread(std::unique_ptr<BlockingSource> source,
         const Waited waited = wait_for_answer(
             *channel, wait, [&] { return channel->opened || channel->ending != Ending::Running; });
         if (waited != Waited::Answered)
-            return fail(abandon_message(TransferStage::Opening, given_up_code(waited)));
+            return fail(words.abandoned(TransferStage::Opening, abandoned_for(waited)));
     }
 
     for (std::size_t next = 0;;) {
@@ -207,7 +205,7 @@ Result<TransferEnd> run_transfer_thread(std::unique_ptr<BlockingSource> source,
                 return channel->filled > 0 || channel->ending != Ending::Running;
             });
             if (waited != Waited::Answered)
-                return fail(abandon_message(TransferStage::Reading, given_up_code(waited)));
+                return fail(words.abandoned(TransferStage::Reading, abandoned_for(waited)));
             ready = channel->filled;
             ending = channel->ending;
         }

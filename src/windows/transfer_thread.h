@@ -37,13 +37,18 @@ class BlockingSource {
     virtual Result<std::size_t> read(char* buffer, std::size_t capacity) = 0;
 };
 
-// How far a transfer had come when it gave up: starting its thread, in open(), or in read().
-enum class TransferStage { Starting, Opening, Reading };
+// Where the caller stopped waiting: in open() or in read().
+enum class TransferStage { Opening, Reading };
 
-// The message for a transfer that could not start its thread (with that error code), or that
-// stopped waiting in open() or read(): ERROR_INTERNET_TIMEOUT once the stall limit passed,
-// ERROR_INTERNET_OPERATION_CANCELLED once a stop was asked for. Called on the caller's thread.
-using AbandonMessage = std::function<std::string(TransferStage stage, std::uint32_t error_code)>;
+// Why the caller stopped waiting: the stall limit passed, or a stop was asked for.
+enum class Abandoned { Stalled, Stopped };
+
+// A source's own words for the ends that are not its answer, said on the caller's thread: its
+// transfer thread could not start (with the system's error code), or the caller stopped waiting.
+struct AbandonWords {
+    std::function<std::string(std::uint32_t error_code)> not_started;
+    std::function<std::string(TransferStage stage, Abandoned why)> abandoned;
+};
 
 // Zero-filled buffers of one transfer, filled by the source in turn: it reads ahead while the
 // consumer has the chunks already read.
@@ -56,7 +61,6 @@ inline constexpr std::size_t TRANSFER_BUFFER_COUNT = 8;
 // (within the same limits) for the source to be released.
 Result<TransferEnd> run_transfer_thread(std::unique_ptr<BlockingSource> source,
                                         std::size_t buffer_size, const ChunkConsumer& consumer,
-                                        const TransferWait& wait,
-                                        const AbandonMessage& abandon_message);
+                                        const TransferWait& wait, const AbandonWords& words);
 
 }  // namespace vantile

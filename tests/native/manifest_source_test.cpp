@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -180,6 +181,20 @@ TEST(ReadManifestFromAddress, TooLargeEvenWhenTheTransferIgnoresTheStop) {
     ASSERT_FALSE(bytes.ok());
     EXPECT_EQ(bytes.error(),
               "The manifest https://example.test/m.json is larger than a manifest can be.");
+}
+
+// The one check of a manifest's size, for a size measured before reading or counted while
+// reading: a size past 32 bits is not mistaken for a small one.
+TEST(CheckManifestSize, OneMebibyteIsTheLargestManifest) {
+    for (const std::uint64_t size : {std::uint64_t{0}, std::uint64_t{1048576}}) {
+        const Status checked = check_manifest_size(size, "m.json");
+        EXPECT_TRUE(checked.ok()) << size << ": " << checked.error();
+    }
+    for (const std::uint64_t size : {std::uint64_t{1048577}, std::uint64_t{0x100000000}}) {
+        EXPECT_EQ(check_manifest_size(size, "C:\\m.json").error(),
+                  "The manifest C:\\m.json is larger than a manifest can be.")
+            << size;
+    }
 }
 
 TEST(ManifestFileMessages, ReadExactly) {

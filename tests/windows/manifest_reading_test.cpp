@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <chrono>
+#include <set>
 #include <string>
 
 #include "flow/manifest_source.h"
@@ -9,6 +11,8 @@
 #include "windows/manifest_reading.h"
 #include "windows/unique_handle.h"
 #include "windows/wide_text.h"
+#include "../support/blocking_pipe.h"
+#include "../support/guarded_object.h"
 
 namespace vantile {
 namespace {
@@ -130,6 +134,58 @@ TEST_F(ManifestReadingTest, AFileOpenedForWritingByAnotherProgramIsStillRead) {
     Result<std::string> read = read_manifest(LocalFile{path});
     ASSERT_TRUE(read.ok()) << read.error();
     EXPECT_EQ(read.value(), "{\"a\":1}");
+}
+
+// A local manifest that stops answering (a share that hangs in the check or in the read) is given
+// up on after the stall limit, or at once for a stop, with the system's own code for each. The
+// call given up on ends later on its own thread and then touches nothing of the caller's: the
+// source given is armed to tell. Wine cannot measure a pipe, so the test's check stands in for
+// the real one: it passes at once, or hangs until let go and then runs the real one.
+TEST_F(ManifestReadingTest, AFileThatHangsIsGivenUpOnAndTouchesNothingOfTheCallerLater) {
+    struct Case {
+        const char* name;
+        bool check_hangs;
+        bool stop;
+        const char* ending;
+    };
+    for (const Case& c : {Case{"read, stall limit", false, false, "(os error 1460)"},
+                          Case{"read, stop request", false, true, "(os error 1223)"},
+                          Case{"check, stall limit", true, false, "(os error 1460)"},
+                          Case{"check, stop request", true, true, "(os error 1223)"}}) {
+        SCOPED_TRACE(c.name);
+        BlockingPipe pipe;
+        ASSERT_TRUE(pipe.ready()) << GetLastError();
+        const UniqueHandle check_let_go(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        ASSERT_TRUE(check_let_go);
+        const ManifestFileCheck check = [hangs = c.check_hangs,
+                                         let_go = check_let_go.get()](const std::string& path) {
+            if (!hangs) return Status{};
+            WaitForSingleObject(let_go, 20000);
+            return check_manifest_file(path);
+        };
+        const auto started = std::chrono::steady_clock::now();
+        TransferWait wait{{}, std::chrono::milliseconds{c.stop ? 60000 : 300}};
+        if (c.stop)
+            wait.stop_requested = [&] {
+                return std::chrono::steady_clock::now() - started > std::chrono::milliseconds{200};
+            };
+        GuardedObject<ManifestSource> source(LocalFile{pipe.path()});
+        const std::set<DWORD> threads_before = threads_of_this_process();
+
+        Result<std::string> read =
+            read_local_manifest(std::get<LocalFile>(source.get()).path, wait, check);
+
+        ASSERT_FALSE(read.ok());
+        EXPECT_TRUE(read.error().starts_with("Could not read the manifest " + pipe.path() + ": "))
+            << read.error();
+        EXPECT_TRUE(read.error().ends_with(c.ending)) << read.error();
+        ASSERT_TRUE(source.arm()) << GetLastError();
+        SetEvent(check_let_go.get());
+        pipe.let_go();
+        // The hung call now ends, and its thread with it.
+        EXPECT_TRUE(wait_for_threads_started_since(threads_before, std::chrono::seconds{20}));
+        EXPECT_FALSE(source.touched());
+    }
 }
 
 }  // namespace
