@@ -243,8 +243,9 @@ TEST_F(DownloadToFile, ASourceThatHangsIsGivenUpOnAfterTheLimitOrAtAStop) {
         EXPECT_TRUE(result.error().starts_with("Could not read " + pipe.path() + ": "))
             << result.error();
         EXPECT_TRUE(result.error().ends_with(c.ending)) << result.error();
+        // The error code says whether the limit or the stop ended it; the hung read never ends
+        // by itself, so no upper bound is needed, and a loaded machine may return late.
         EXPECT_GE(waited, c.stop ? 0.2 : 0.3);
-        EXPECT_LT(waited, 3.0);
         const std::vector<std::uint64_t> expected_totals =
             c.first_bytes.empty() ? std::vector<std::uint64_t>{}
                                   : std::vector<std::uint64_t>{c.first_bytes.size()};

@@ -263,8 +263,9 @@ TEST(TransferThread, AWaitLongerThanTheStallLimitEndsAsStalled) {
 
         ASSERT_FALSE(end.ok());
         EXPECT_EQ(end.error(), stage_and_why(c.stage, Abandoned::Stalled));
+        // No upper bound: the call never ends by itself, so returning at all is giving up,
+        // and a loaded machine may return late.
         EXPECT_GE(waited, 0.3);
-        EXPECT_LT(waited, 3.0);
         EXPECT_EQ(run.received, c.received);
         expect_given_up_call_ends_on_its_own(run);
     }
@@ -282,8 +283,8 @@ TEST(TransferThread, AStopRequestEndsAWaitAtOnceWhateverTheLimit) {
 
         ASSERT_FALSE(end.ok());
         EXPECT_EQ(end.error(), stage_and_why(c.stage, Abandoned::Stopped));
+        // Ended by the stop, not by the limit of 30 s: the outcome says which, on any load.
         EXPECT_GE(after_asking, 0.0);
-        EXPECT_LT(after_asking, 1.0);
         EXPECT_EQ(run.received, c.received);
         expect_given_up_call_ends_on_its_own(run);
     }
