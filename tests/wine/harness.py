@@ -67,7 +67,7 @@ def wine_env(extra=None):
 
 
 def prefix_wineservers():
-    """(pid, command line) of each wineserver that serves the test prefix. A wineserver works
+    """(pid, command line) of each running wineserver of the test prefix. A wineserver works
     in a folder named after the prefix's device and inode, so its working folder tells whose
     it is."""
     status = PREFIX.stat()
@@ -79,7 +79,10 @@ def prefix_wineservers():
         try:
             if not (entry / "comm").read_text().startswith("wineserver"):
                 continue
-            if os.path.basename(os.readlink(entry / "cwd")) == folder:
+            # A server runs detached; a wineserver with a parent is one starting up, which
+            # finds the running one and exits (`wineserver -p`, or one that `wine` starts).
+            parent = int((entry / "stat").read_text().rsplit(")", 1)[1].split()[1])
+            if parent == 1 and os.path.basename(os.readlink(entry / "cwd")) == folder:
                 found.append((int(entry.name), (entry / "cmdline").read_bytes().split(b"\0")))
         except OSError:
             continue
