@@ -66,13 +66,63 @@ def wine_env(extra=None):
     return env
 
 
+def prefix_wineservers():
+    """(pid, command line) of each running wineserver of the test prefix. A wineserver works
+    in a folder named after the prefix's device and inode, so its working folder tells whose
+    it is."""
+    status = PREFIX.stat()
+    folder = "server-%x-%x" % (status.st_dev, status.st_ino)
+    found = []
+    for entry in pathlib.Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            if not (entry / "comm").read_text().startswith("wineserver"):
+                continue
+            # A server runs detached; a wineserver with a parent is one starting up, which
+            # finds the running one and exits (`wineserver -p`, or one that `wine` starts).
+            parent = int((entry / "stat").read_text().rsplit(")", 1)[1].split()[1])
+            if parent == 1 and os.path.basename(os.readlink(entry / "cwd")) == folder:
+                found.append((int(entry.name), (entry / "cmdline").read_bytes().split(b"\0")))
+        except OSError:
+            continue
+    return found
+
+
+def _network_namespace(pid="self"):
+    try:
+        return os.readlink("/proc/%s/ns/net" % pid)
+    except OSError:
+        return None
+
+
+def _serves_this_run(pid, command_line):
+    """Whether a running wineserver can serve this run's programs: one that `wine` started by
+    itself (Debian's starts it with -p0) ends, and saves the registry, whenever its last
+    program ends, so that a program started next races with its ending; and one left by a run
+    in another network namespace keeps Wine's services (which programs ask about the network)
+    in that namespace, so that every connection of this run fails."""
+    persistence = [a for a in command_line if a.startswith(b"-p")]
+    return (persistence and persistence[-1] == b"-p" and
+            _network_namespace(pid) in (_network_namespace(), None))
+
+
 def start_wineserver():
-    """A running wineserver makes each program start in a fraction of a second.
+    """A wineserver that stays until it is told to go: each program then starts in a fraction
+    of a second and finds what the one before it left (the registry, the lock, the log).
 
     It outlives the test, so it must not hold the test's output open: CTest (and any
     caller reading a program's output through a pipe) would wait for it to exit."""
-    subprocess.run(["wineserver", "-p"], env=wine_env(), check=False, stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    quiet = {"env": wine_env(), "check": False, "stdin": subprocess.DEVNULL,
+             "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+    running = prefix_wineservers()
+    if running and all(_serves_this_run(pid, line) for pid, line in running):
+        return
+    if running:
+        # `wineserver -p` cannot make a running server stay: it leaves it as it is.
+        subprocess.run(["wineserver", "-k"], **quiet)
+        subprocess.run(["wineserver", "-w"], **quiet)
+    subprocess.run(["wineserver", "-p"], **quiet)
 
 
 def windows_path(path):

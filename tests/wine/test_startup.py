@@ -44,8 +44,11 @@ class StartupTest(harness.InstallerTestCase):
         for arguments in (["--Quiet"], ["-quiet"], ["--quiet", "--quiet"], ["--quiet", "x"], [""]):
             with self.subTest(arguments=arguments):
                 harness.clear_log()
-                self.assertEqual(harness.run_installer(arguments), 1)
-                self.assertEqual(harness.read_log(), [FIRST_LINE, USAGE])
+                run = harness.run_program(harness.EXE, arguments)
+                # What Wine itself said, should the program not have run as far as its log.
+                said = run.stderr.decode(errors="replace")[-2000:]
+                self.assertEqual(run.returncode, 1, said)
+                self.assertEqual(harness.read_log(), [FIRST_LINE, USAGE], said)
 
     def test_refused_override_in_quiet_mode_is_logged_and_nothing_else_happens(self):
         for value in ("http://releases.mirrowfold.example/m.json", "ftp://x/y", "file://c/m.json"):

@@ -8,15 +8,19 @@ Wine's standard accessible object of a progress bar has no value (Windows' gives
 position in per cent of its range); its name is the bar's text, which the window keeps equal
 to the label before it. Screenshots go to build/…/ui-screenshots/access/."""
 import json
+import pathlib
+import sys
 import unittest
 
 import harness
 import window_support as ws
 from window_support import ID_CANCEL, ID_TRY_AGAIN, STATUS_TEXTS
 
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
+from release_server import MANIFEST_PATH, ReleaseServer, build_sample_release  # noqa: E402
+
 ACCESSIBILITY_PROBE = harness.SUPPORT_DIR / "accessibility_probe.exe"
 DOUBLES = harness.DOUBLES
-UNREACHABLE = "https://unreachable.invalid/metadata.json"
 FAILED = "Vantile could not be installed."
 # What the log says of an attempt that failed for want of tar.exe.
 LOGGED_FAILURE = "Vantile could not be installed. The step that failed: Checking this computer."
@@ -46,6 +50,21 @@ class WindowAccessTest(ws.WindowTestCase):
                                         s.focus == ID_TRY_AGAIN, what="the failure")
         return process, state
 
+    def reading_the_manifest(self):
+        """An installer whose attempt stays on reading the release manifest until the test
+        ends it, however slow the machine: the server sends the manifest a byte a second,
+        never pausing long enough for the installer to give up on it."""
+        self.place_tar_double()
+        work = self.work_folder("ui-access-", harness.BUILD_DIR)
+        release = build_sample_release(work / "release", DOUBLES / "Vantile.exe")
+        server = ReleaseServer(release.release_dir)
+        server.start()
+        self.addCleanup(server.stop)
+        server.set_fault(MANIFEST_PATH, rate=1)
+        process = self.session.start_installer(env={"http_proxy": server.proxy_url})
+        self.session.wait_for_status(STATUS_TEXTS[1])
+        return process
+
     def key(self, virtual_key):
         self.assertTrue(self.session.probe("key", virtual_key)["ok"])
 
@@ -57,12 +76,10 @@ class WindowAccessTest(ws.WindowTestCase):
     # -- keyboard -------------------------------------------------------------------------
 
     def test_the_focus_starts_on_cancel_and_enter_presses_it(self):
-        with harness.system_tar(DOUBLES / "tar.exe"):
-            process = self.session.start_installer(env={"VANTILE_INSTALL_MANIFEST": UNREACHABLE})
-            self.session.wait_for_status(STATUS_TEXTS[1])
-            self.session.wait_state(lambda s: s.focus == ID_CANCEL, timeout=10, what="Cancel focused")
-            self.key(VK_RETURN)
-            self.assertEqual(process.wait(timeout=60), 2)
+        process = self.reading_the_manifest()
+        self.session.wait_state(lambda s: s.focus == ID_CANCEL, timeout=10, what="Cancel focused")
+        self.key(VK_RETURN)
+        self.assertEqual(process.wait(timeout=60), 2)
 
     def test_enter_after_a_failure_starts_over(self):
         process, state = self.failed_window()
@@ -113,18 +130,16 @@ class WindowAccessTest(ws.WindowTestCase):
         self.assertEqual(process.wait(timeout=60), 1)
 
     def test_the_progress_bar_is_named_after_the_status_and_carries_its_position(self):
-        with harness.system_tar(DOUBLES / "tar.exe"):
-            process = self.session.start_installer(env={"VANTILE_INSTALL_MANIFEST": UNREACHABLE})
-            self.session.wait_for_status(STATUS_TEXTS[1])
-            self.session.probe("post", ws.WM_INSTALL_PROGRESS, 500)
-            bar = self.accessibility("object", "msctls_progress32")
-            self.assertTrue(bar["ok"], bar)
-            self.assertEqual(bar["name"], STATUS_TEXTS[1])
-            # The value Windows' accessible object reads: the position within the range.
-            state = self.session.state()
-            self.assertEqual((state.progress, state.progress_range), (500, (0, 1000)))
-            self.session.probe("click", ID_CANCEL)
-            self.assertEqual(process.wait(timeout=60), 2)
+        process = self.reading_the_manifest()
+        self.session.probe("post", ws.WM_INSTALL_PROGRESS, 500)
+        bar = self.accessibility("object", "msctls_progress32")
+        self.assertTrue(bar["ok"], bar)
+        self.assertEqual(bar["name"], STATUS_TEXTS[1])
+        # The value Windows' accessible object reads: the position within the range.
+        state = self.session.state()
+        self.assertEqual((state.progress, state.progress_range), (500, (0, 1000)))
+        self.session.probe("click", ID_CANCEL)
+        self.assertEqual(process.wait(timeout=60), 2)
 
     # -- high contrast and large text -----------------------------------------------------
 

@@ -183,9 +183,24 @@ def message_font_at(display_env, percent):
     return {(METRICS_KEY, "MessageFont"): (kind, (height & 0xFFFFFFFF).to_bytes(4, "little").hex().upper() + data[8:])}
 
 
+# Where Wine keeps a system parameter that a program set for the session only
+# (SystemParametersInfo without SPIF_UPDATEINIFILE, as the Win32 unit tests do): a volatile
+# copy that every program reads before the registry value, for as long as the wineserver runs.
+SESSION_PARAMETERS_KEY = r"HKCU\Software\Wine\Temporary System Parameters"
+
+
+def session_copy_key(key):
+    """The key of Wine's session copy of an HKCU\\Control Panel value, else None."""
+    user_prefix = "HKCU\\"
+    if not key.startswith(user_prefix + "Control Panel"):
+        return None
+    return SESSION_PARAMETERS_KEY + "\\" + key[len(user_prefix):]
+
+
 class RegistryValues:
     """Sets registry values in the test prefix for programs started from now on, and puts back
-    what was there before (or removes them) at the end of the with-block."""
+    what was there before (or removes them) at the end of the with-block. A session copy of a
+    value that an earlier program left goes, so that the value set here is the one read."""
 
     def __init__(self, display_env, values):
         self.env = display_env
@@ -196,13 +211,17 @@ class RegistryValues:
         for (key, name), (kind, data) in self.values.items():
             self.saved[(key, name)] = reg_value(self.env, key, name)
             reg(self.env, "add", key, "/v", name, "/t", kind, "/d", data, "/f")
+            session_key = session_copy_key(key)
+            if session_key is not None:
+                reg(self.env, "delete", session_key, "/v", name, "/f")
             # `reg` says nothing when it fails: a program started now must find the value, or
             # the test would check the prefix's own setting and blame the program.
             written = reg_value(self.env, key, name)
-            if written != (kind, data):
+            shadow = reg_value(self.env, session_key, name) if session_key is not None else None
+            if written != (kind, data) or shadow is not None:
                 self.__exit__()
-                raise AssertionError("%s\\%s is %r after setting it to %r" % (
-                    key, name, written, (kind, data)))
+                raise AssertionError("%s\\%s is %r after setting it to %r (session copy: %r)" % (
+                    key, name, written, (kind, data), shadow))
         return self
 
     def __exit__(self, *exc):
