@@ -13,15 +13,17 @@ SECOND_COPY = "Another Vantile installer is already running."
 # An address that cannot be reached: the first copy spends its 2-second pauses between
 # manifest tries, which gives a second copy time to start while the first holds the lock.
 UNREACHABLE = "https://unreachable.invalid/metadata.json"
+# Wine's own error messages, so that a run that never reached its log says why.
+WINE_ERRORS = {"WINEDEBUG": "-all,err+all"}
 
 
 class StartupTest(harness.InstallerTestCase):
     def test_quiet_run_starts_the_log_with_the_version_line(self):
-        code = harness.run_installer(["--quiet"])
-        self.assertEqual(code, 1)  # no tar.exe in this prefix: the Checking step fails
+        run = harness.run_program(harness.EXE, ["--quiet"], env=WINE_ERRORS)
+        said = run.stderr.decode(errors="replace")[-2000:]
+        self.assertEqual(run.returncode, 1, said)  # no tar.exe here: the Checking step fails
         lines = harness.read_log()
-        self.assertEqual(lines[0], FIRST_LINE)
-        self.assertEqual(lines[1], "Checking this computer\u2026")
+        self.assertEqual(lines[:2], [FIRST_LINE, "Checking this computer\u2026"], said)
 
     def test_log_is_utf8_with_line_feeds_and_time_stamps(self):
         harness.run_installer(["--quiet"])
@@ -44,7 +46,7 @@ class StartupTest(harness.InstallerTestCase):
         for arguments in (["--Quiet"], ["-quiet"], ["--quiet", "--quiet"], ["--quiet", "x"], [""]):
             with self.subTest(arguments=arguments):
                 harness.clear_log()
-                run = harness.run_program(harness.EXE, arguments)
+                run = harness.run_program(harness.EXE, arguments, env=WINE_ERRORS)
                 # What Wine itself said, should the program not have run as far as its log.
                 said = run.stderr.decode(errors="replace")[-2000:]
                 self.assertEqual(run.returncode, 1, said)
