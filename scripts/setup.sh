@@ -32,11 +32,12 @@ set -a; . "$root/scripts/wine.env"; set +a
 if [ ! -f "$WINEPREFIX/.vantile-ready" ]; then
   echo "setup: creating the Wine prefix at $WINEPREFIX"
   mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
-  wine winecfg -v win10 >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\AppDefaults\vantile-install-win7.exe' /v Version /t REG_SZ /d win7 /f >/dev/null 2>&1
-  wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
+  wine_run="$root/scripts/wine-run"
+  "$wine_run" wineboot -i >/dev/null 2>&1
+  "$wine_run" winecfg -v win10 >/dev/null 2>&1
+  "$wine_run" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  "$wine_run" reg add 'HKCU\Software\Wine\AppDefaults\vantile-install-win7.exe' /v Version /t REG_SZ /d win7 /f >/dev/null 2>&1
+  "$wine_run" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
   wineserver -w
   touch "$WINEPREFIX/.vantile-ready"
 fi

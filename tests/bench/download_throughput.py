@@ -76,9 +76,9 @@ def main():
             def fetch_tool_seconds(mode):
                 """fetch_tool.exe in that mode into a new file: the time it measured inside."""
                 wine_copy.unlink(missing_ok=True)
-                timed(["wine", str(support / "fetch_tool.exe"), mode, release.url,
-                       harness.windows_path(wine_copy),
-                       harness.windows_path(folder / "report.txt")], env)
+                timed(harness.wine_command(support / "fetch_tool.exe", [
+                    mode, release.url, harness.windows_path(wine_copy),
+                    harness.windows_path(folder / "report.txt")]), env)
                 return reported_seconds(folder / "report.txt")
 
             for _ in range(args.repeat):
@@ -98,17 +98,18 @@ def main():
                 keep("installer: whole run", whole)
 
                 keep("wine: start a program (tiny fetch)", timed(
-                    ["wine", str(support / "fetch_tool.exe"), "fetch", server.manifest_url,
-                     harness.windows_path(folder / "manifest.json"),
-                     harness.windows_path(folder / "report.txt")], env)[0])
+                    harness.wine_command(support / "fetch_tool.exe", [
+                        "fetch", server.manifest_url, harness.windows_path(folder / "manifest.json"),
+                        harness.windows_path(folder / "report.txt")]), env)[0])
                 wine_copy.unlink(missing_ok=True)
                 keep("wine: download_to_file alone", timed(
-                    ["wine", str(support / "fetch_tool.exe"), "download", release.url,
-                     harness.windows_path(wine_copy),
-                     harness.windows_path(folder / "report.txt")], env)[0])
+                    harness.wine_command(support / "fetch_tool.exe", [
+                        "download", release.url, harness.windows_path(wine_copy),
+                        harness.windows_path(folder / "report.txt")]), env)[0])
                 keep("wine: sha256_of_file alone", timed(
-                    ["wine", str(support / "sha256_file_tool.exe"), harness.windows_path(wine_copy),
-                     harness.windows_path(folder / "report.txt")], env)[0])
+                    harness.wine_command(support / "sha256_file_tool.exe", [
+                        harness.windows_path(wine_copy),
+                        harness.windows_path(folder / "report.txt")]), env)[0])
                 wine_copy.unlink(missing_ok=True)
 
                 keep("native: curl download", timed(

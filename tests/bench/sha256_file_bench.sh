@@ -42,7 +42,7 @@ for ((pass = 1; pass <= passes; pass++)); do
   native_times+=("$(calc "$end - $start")")
   [[ "$out" == "$expected 1073741824 "* ]] || { echo "native digest differs: $out" >&2; exit 1; }
 
-  start=$(now); wine "$tool" "$windows_file" "$windows_report"; end=$(now)
+  start=$(now); "$root/scripts/wine-run" "$tool" "$windows_file" "$windows_report"; end=$(now)
   wine_times+=("$(calc "$end - $start")")
   [[ "$(cat "$report")" == "$expected 1073741824" ]] || { echo "Windows digest differs: $(cat "$report")" >&2; exit 1; }
 done

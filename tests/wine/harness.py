@@ -23,6 +23,9 @@ DRIVE_C = PREFIX / "drive_c"
 SYSTEM32 = DRIVE_C / "windows" / "system32"
 TEMP_DIR = DRIVE_C / "users" / getpass.getuser() / "Temp"
 LOG_PATH = TEMP_DIR / "vantile-install.log"
+# Every Wine program of the tests starts through the project's runner, which fixes the
+# address layout that Wine's start needs.
+WINE_RUN = SOURCE_DIR / "scripts" / "wine-run"
 
 
 
@@ -48,6 +51,11 @@ VERSION = _program_version()
 FIRST_LINE = f"vantile-install {VERSION} (production)"
 
 LOG_LINE = re.compile(r"^\[ *(\d+\.\d)s\] (.*)$")
+
+
+def wine_command(program, args=()):
+    """The command line that runs a Windows program (a path, or a name such as "reg")."""
+    return [str(WINE_RUN), str(program), *args]
 
 
 def wine_env(extra=None):
@@ -141,7 +149,7 @@ def run_program(exe, args=(), env=None, timeout=120, cwd=None, hosts=None):
     hosts: a file that the program sees as /etc/hosts (in a mount namespace of its own), so
     that it reaches names it must resolve itself, without a proxy, on loopback."""
     start_wineserver()
-    command = ["wine", str(exe), *args]
+    command = wine_command(exe, args)
     if hosts is not None:
         command = ["unshare", "--mount", "--propagation", "private", "--", "/bin/sh", "-c",
                    'mount --bind "$0" /etc/hosts && exec "$@"', str(hosts), *command]
@@ -166,7 +174,7 @@ def run_installer(args=("--quiet",), env=None, timeout=300, exe=EXE, cwd=None):
 
 def start_installer(args=("--quiet",), env=None, exe=EXE):
     start_wineserver()
-    return subprocess.Popen(["wine", str(exe), *args], env=wine_env(env),
+    return subprocess.Popen(wine_command(exe, args), env=wine_env(env),
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 

@@ -174,8 +174,8 @@ class StagingThroughTheProgram(harness.InstallerTestCase):
         held = staging / "zip" / "resources" / "main.js"
         ready, release = self.work / "held", self.work / "release-held"
         holder = subprocess.Popen(
-            ["wine", str(HOLD_FILE), harness.windows_path(held), harness.windows_path(ready),
-             harness.windows_path(release)],
+            harness.wine_command(HOLD_FILE, [harness.windows_path(held), harness.windows_path(ready),
+                                             harness.windows_path(release)]),
             env=harness.wine_env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(lambda: holder.poll() is None and holder.kill())
         self.addCleanup(lambda: release.exists() or release.write_text("go"))

@@ -21,6 +21,7 @@ import os
 import pathlib
 import shutil
 import subprocess
+import tempfile
 import time
 
 import harness
@@ -141,7 +142,7 @@ def wait_for_desktop(display_name, timeout=60.0):
 
 
 def reg(display_env, *arguments):
-    subprocess.run(["wine", "reg", *arguments], env=harness.wine_env(display_env), check=False,
+    subprocess.run(harness.wine_command("reg", arguments), env=harness.wine_env(display_env), check=False,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
 
@@ -165,7 +166,7 @@ def set_unmanaged_windows(display_env, unmanaged):
 def reg_value(display_env, key, name):
     """(type, data) of a registry value as `reg query` prints it, or None when it is not set."""
     harness.start_wineserver()
-    result = subprocess.run(["wine", "reg", "query", key, "/v", name], env=harness.wine_env(display_env),
+    result = subprocess.run(harness.wine_command("reg", ["query", key, "/v", name]), env=harness.wine_env(display_env),
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=120, check=False)
     for line in result.stdout.decode(errors="replace").splitlines():
         parts = line.split(None, 2)
@@ -239,6 +240,7 @@ class WindowSession:
         self.display = VirtualDisplay()
         self.screenshots = SCREENSHOT_DIR / test_name
         self.installers = []
+        self.wine_errors = {}  # installer process: the file with Wine's errors
 
     def start(self):
         self.display.start()
@@ -253,6 +255,8 @@ class WindowSession:
             if process.poll() is None:
                 process.kill()
                 process.wait()
+        for errors in self.wine_errors.values():
+            errors.close()
         set_log_pixels(self.display.env, None)
         set_unmanaged_windows(self.display.env, False)
         self.display.stop()
@@ -270,11 +274,24 @@ class WindowSession:
     def start_installer(self, args=(), env=None):
         """Starts the installer (window mode by default); the caller waits for it."""
         harness.start_wineserver()
-        process = subprocess.Popen(["wine", str(harness.EXE), *args],
-                                   env=harness.wine_env(self.env(env)),
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # Wine's own errors go to a file (a pipe would be held open by what Wine starts on the
+        # way), so that a window that never came says why.
+        errors = tempfile.TemporaryFile()
+        process = subprocess.Popen(harness.wine_command(harness.EXE, args),
+                                   env=harness.wine_env(self.env({"WINEDEBUG": "-all,err+all", **(env or {})})),
+                                   stdout=subprocess.DEVNULL, stderr=errors)
         self.installers.append(process)
+        self.wine_errors[process] = errors
         return process
+
+    def last_installer_said(self):
+        """The exit code and Wine's errors of the installer started last, for a failure."""
+        if not self.installers or self.installers[-1] not in self.wine_errors:
+            return None
+        process = self.installers[-1]
+        errors = self.wine_errors[process]
+        errors.seek(0)
+        return process.poll(), errors.read().decode(errors="replace")[-2000:]
 
     def run_installer(self, args=(), env=None, timeout=120):
         return harness.run_program(harness.EXE, args, env=self.env(env), timeout=timeout).returncode
@@ -302,8 +319,10 @@ class WindowSession:
             if last.found and predicate(last):
                 return last
             time.sleep(0.1)
-        raise AssertionError("timed out waiting for %s; last state: %s; lock: %s; log: %s" % (
-            what, last, self.probe("lock"), harness.read_log()[-6:]))
+        raise AssertionError("timed out waiting for %s; last state: %s; lock: %s; log: %s; "
+                             "installer (exit code, Wine's errors): %s" % (
+                                 what, last, self.probe("lock"), harness.read_log()[-6:],
+                                 self.last_installer_said()))
 
     def wait_for_status(self, text, timeout=60.0):
         return self.wait_state(lambda s: s.visible and s.status.text == text, timeout,
