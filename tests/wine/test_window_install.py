@@ -93,7 +93,10 @@ class WindowInstallTest(ws.WindowTestCase):
                 self.close_request(how)
                 asked = time.monotonic()
                 self.assertEqual(process.wait(timeout=60), 2)
-                self.assertLess(time.monotonic() - asked, 5.0, "the stalled read kept the process")
+                # Far inside the stall: the cancel, not the server, ended the read. A loaded
+                # machine may take seconds to end a Wine process, so no tighter bound is asked.
+                self.assertLess(time.monotonic() - asked, STALL_SECONDS / 4,
+                                "the stalled read kept the process")
                 log = harness.read_log()
                 self.assertEqual(log[-1], CANCELLED)
                 self.assertFalse(any(line.startswith("Connection interrupted") for line in log), log)
@@ -109,9 +112,9 @@ class WindowInstallTest(ws.WindowTestCase):
             "http_proxy": server.proxy_url, "VANTILE_TEST_TAR_HOLD": harness.windows_path(hold)})
         self.session.wait_for_status(STATUS_TEXTS[3])
         self.close_request("click")
-        asked = time.monotonic()
-        self.session.wait_state(lambda s: not s.visible, timeout=10, what="the window hidden")
-        self.assertLess(time.monotonic() - asked, 3.0, "hidden at once")
+        # Hidden while tar.exe still holds the worker (until the hold file goes, below): the
+        # window did not wait for it.
+        self.session.wait_state(lambda s: not s.visible, what="the window hidden")
         self.assertIsNone(process.poll(), "the process waits for the worker")
 
         self.assertEqual(self.session.run_installer(["--quiet"]), 1)
