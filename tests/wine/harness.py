@@ -86,13 +86,13 @@ def _lock_holders():
 
 
 def prefix_wineservers():
-    """(pid, command line) of each running wineserver of the test prefix. A wineserver works
-    in a folder named after the prefix's device and inode, so its working folder tells whose
-    it is; the one that serves holds the lock of that folder, while one starting up (from
-    `wineserver -p`, or one that `wine` starts) finds it taken and exits. The lock tells them
-    apart on any machine, also where orphans go to a subreaper instead of process 1."""
+    """(pid, command line) of each running wineserver of the test prefix. A wineserver keeps
+    the lock file of a folder named after the prefix's device and inode open, and the one that
+    serves holds its lock, while one starting up (from `wineserver -p`, or one that `wine`
+    starts) finds it taken and exits. Neither its parent (a subreaper may adopt it instead of
+    process 1) nor its working folder (the prefix's own while it loads the registry) tells."""
     status = PREFIX.stat()
-    folder = "server-%x-%x" % (status.st_dev, status.st_ino)
+    lock_name = "/server-%x-%x/lock" % (status.st_dev, status.st_ino)
     holders = _lock_holders()
     found = []
     for entry in pathlib.Path("/proc").iterdir():
@@ -101,13 +101,13 @@ def prefix_wineservers():
         try:
             if not (entry / "comm").read_text().startswith("wineserver"):
                 continue
-            server_folder = os.readlink(entry / "cwd")
-            if os.path.basename(server_folder) != folder:
-                continue
-            lock = os.stat(os.path.join(server_folder, "lock"))
-            held = "%02x:%02x:%d" % (os.major(lock.st_dev), os.minor(lock.st_dev), lock.st_ino)
-            if (entry.name, held) in holders:
-                found.append((int(entry.name), (entry / "cmdline").read_bytes().split(b"\0")))
+            for fd in (entry / "fd").iterdir():
+                if os.readlink(fd).endswith(lock_name):
+                    lock = fd.stat()
+                    held = "%02x:%02x:%d" % (os.major(lock.st_dev), os.minor(lock.st_dev), lock.st_ino)
+                    if (entry.name, held) in holders:
+                        found.append((int(entry.name), (entry / "cmdline").read_bytes().split(b"\0")))
+                    break
         except OSError:
             continue
     return found
