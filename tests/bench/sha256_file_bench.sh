@@ -31,7 +31,10 @@ head -c "$bytes" /dev/urandom >"$file"
 report="$work/report.txt"
 windows_file="Z:${file//\//\\}"
 windows_report="Z:${report//\//\\}"
-wineserver -p || true  # already running is fine
+# The wineserver, and the Wine services the first program starts, outlive this script: they
+# must not hold its output open, or a caller reading it through a pipe waits for them.
+wine_output="$work/wine-output.txt"
+wineserver -p </dev/null >/dev/null 2>&1 || true  # already running is fine
 
 now() { date +%s.%N; }
 calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
@@ -47,7 +50,10 @@ for ((pass = 1; pass <= passes; pass++)); do
   native_times+=("$(calc "$end - $start")")
   [[ "$out" == "$expected $bytes "* ]] || { echo "native digest differs: $out" >&2; exit 1; }
 
-  start=$(now); "$root/scripts/wine-run" "$tool" "$windows_file" "$windows_report"; end=$(now)
+  start=$(now)
+  "$root/scripts/wine-run" "$tool" "$windows_file" "$windows_report" </dev/null >"$wine_output" 2>&1 ||
+    { echo "sha256_file_tool.exe failed (exit $?):" >&2; cat "$wine_output" "$report" >&2 || true; exit 1; }
+  end=$(now)
   wine_times+=("$(calc "$end - $start")")
   [[ "$(cat "$report")" == "$expected $bytes" ]] || { echo "Windows digest differs: $(cat "$report")" >&2; exit 1; }
 done
