@@ -74,12 +74,26 @@ def wine_env(extra=None):
     return env
 
 
+def _lock_holders():
+    """(pid, "major:minor:inode") of each POSIX lock on the machine, as /proc/locks lists them."""
+    holders = set()
+    with open("/proc/locks") as locks:
+        for line in locks:
+            fields = line.split()
+            if len(fields) > 5 and fields[1] == "POSIX":
+                holders.add((fields[4], fields[5]))
+    return holders
+
+
 def prefix_wineservers():
     """(pid, command line) of each running wineserver of the test prefix. A wineserver works
     in a folder named after the prefix's device and inode, so its working folder tells whose
-    it is."""
+    it is; the one that serves holds the lock of that folder, while one starting up (from
+    `wineserver -p`, or one that `wine` starts) finds it taken and exits. The lock tells them
+    apart on any machine, also where orphans go to a subreaper instead of process 1."""
     status = PREFIX.stat()
     folder = "server-%x-%x" % (status.st_dev, status.st_ino)
+    holders = _lock_holders()
     found = []
     for entry in pathlib.Path("/proc").iterdir():
         if not entry.name.isdigit():
@@ -87,10 +101,12 @@ def prefix_wineservers():
         try:
             if not (entry / "comm").read_text().startswith("wineserver"):
                 continue
-            # A server runs detached; a wineserver with a parent is one starting up, which
-            # finds the running one and exits (`wineserver -p`, or one that `wine` starts).
-            parent = int((entry / "stat").read_text().rsplit(")", 1)[1].split()[1])
-            if parent == 1 and os.path.basename(os.readlink(entry / "cwd")) == folder:
+            server_folder = os.readlink(entry / "cwd")
+            if os.path.basename(server_folder) != folder:
+                continue
+            lock = os.stat(os.path.join(server_folder, "lock"))
+            held = "%02x:%02x:%d" % (os.major(lock.st_dev), os.minor(lock.st_dev), lock.st_ino)
+            if (entry.name, held) in holders:
                 found.append((int(entry.name), (entry / "cmdline").read_bytes().split(b"\0")))
         except OSError:
             continue

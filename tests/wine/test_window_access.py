@@ -77,7 +77,7 @@ class WindowAccessTest(ws.WindowTestCase):
 
     def test_the_focus_starts_on_cancel_and_enter_presses_it(self):
         process = self.reading_the_manifest()
-        self.session.wait_state(lambda s: s.focus == ID_CANCEL, timeout=10, what="Cancel focused")
+        self.session.wait_state(lambda s: s.focus == ID_CANCEL, what="Cancel focused")
         self.key(VK_RETURN)
         self.assertEqual(process.wait(timeout=60), 2)
 

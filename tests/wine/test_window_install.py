@@ -120,7 +120,7 @@ class WindowInstallTest(ws.WindowTestCase):
         self.assertEqual(self.session.run_installer(["--quiet"]), 1)
         self.assertFalse(self.session.state().visible, "a quiet second copy leaves it hidden")
         self.assertEqual(self.session.run_installer([]), 0)
-        restored = self.session.wait_state(lambda s: s.visible, timeout=10, what="the window restored")
+        restored = self.session.wait_state(lambda s: s.visible, what="the window restored")
         self.session.screenshot("restored-while-cancelling")
         self.assertEqual(restored.status.text, STATUS_TEXTS[3])
         for how in CLOSE_REQUESTS:
