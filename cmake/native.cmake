@@ -52,7 +52,9 @@ if(VANTILE_MODE STREQUAL "fuzz")
   target_compile_options(vantile_core PRIVATE -fsanitize=fuzzer-no-link,address,undefined)
 endif()
 
-if(VANTILE_MODE STREQUAL "bench")
+# The benchmark programs: optimised for measuring (bench), and in the native build too, where
+# the tests run each once on a tiny input so that none of them rots unseen.
+if(VANTILE_MODE MATCHES "^(native|bench)$")
   find_package(benchmark REQUIRED)
   file(GLOB BENCHES CONFIGURE_DEPENDS tests/bench/*_bench.cpp)
   foreach(source ${BENCHES})
@@ -60,4 +62,11 @@ if(VANTILE_MODE STREQUAL "bench")
     add_executable(${name} ${source})
     target_link_libraries(${name} PRIVATE vantile_native benchmark::benchmark)
   endforeach()
+endif()
+
+if(VANTILE_MODE STREQUAL "native")
+  add_test(NAME bench-smoke
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/bench/bench_smoke.py native
+      ${CMAKE_BINARY_DIR})
+  set_tests_properties(bench-smoke PROPERTIES LABELS "native;bench" TIMEOUT 600)
 endif()

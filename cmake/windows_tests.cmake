@@ -20,9 +20,10 @@ add_subdirectory(tests/support/release)
 set(VANTILE_TEST_ENVIRONMENT
   "VANTILE_BUILD_DIR=${CMAKE_BINARY_DIR};VANTILE_SOURCE_DIR=${CMAKE_SOURCE_DIR};VANTILE_VERSION=${PROJECT_VERSION};VANTILE_DELAY_LOADED_DLLS=${VANTILE_DELAY_LOADED_DLLS}")
 
-# Every download benchmark once on tiny sizes (no time asserted), so none of them rots unseen.
+# Every benchmark of the Windows build once on tiny sizes (no time asserted), so none of them
+# rots unseen.
 add_test(NAME bench-smoke
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/bench/bench_smoke.py)
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/bench/bench_smoke.py wine)
 set_tests_properties(bench-smoke PROPERTIES LABELS "wine;bench" TIMEOUT 1800
   ENVIRONMENT "${VANTILE_TEST_ENVIRONMENT}")
 

@@ -1,19 +1,22 @@
 // Reads a 1 MiB manifest-like document with our JSON reader and with nlohmann::json's DOM
 // parser in the same run, and prints how long ours takes relative to it.
+//
+//   json_reader_bench [--document-bytes=N] [Google Benchmark flags]
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "flow/json_reader.h"
+#include "ratio_reporter.h"
+#include "size_option.h"
 
 namespace {
 
-constexpr std::size_t DOCUMENT_SIZE = 1 << 20;
+// At least this many bytes; the tests' smoke asks for a tiny document.
+std::size_t document_size = 1 << 20;
 
 std::string hex_digest(std::uint64_t seed) {
     static const char digits[] = "0123456789abcdef";
@@ -31,7 +34,7 @@ std::string hex_digest(std::uint64_t seed) {
 std::string manifest_document() {
     std::string text =
         "{\n  \"schema\": 2,\n  \"channel\": \"production\",\n  \"rollout\": 0.25,\n";
-    for (int i = 0; text.size() < DOCUMENT_SIZE; ++i) {
+    for (int i = 0; text.size() < document_size; ++i) {
         const std::string n = std::to_string(i);
         const std::string version = std::to_string(1 + i / 400) + "." +
                                     std::to_string(i / 20 % 20) + "." + std::to_string(i % 20);
@@ -88,47 +91,17 @@ void BM_NlohmannDom(benchmark::State& state) {
 }
 BENCHMARK(BM_NlohmannDom)->Unit(benchmark::kMillisecond);
 
-// Prints the usual table, then our time over nlohmann's (below 1 means ours is faster).
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-            Totals& totals = times_[run.run_name.function_name];
-            totals.real += run.GetAdjustedRealTime();
-            totals.cpu += run.GetAdjustedCPUTime();
-            ++totals.runs;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        const auto ours = times_.find("BM_VantileReader");
-        const auto theirs = times_.find("BM_NlohmannDom");
-        if (ours == times_.end() || theirs == times_.end()) return;
-        const Totals& a = ours->second;
-        const Totals& b = theirs->second;
-        std::printf("document: %zu bytes\n", document().size());
-        std::printf("ratio vantile/nlohmann: real time %.3f, CPU time %.3f\n",
-                    (a.real / a.runs) / (b.real / b.runs), (a.cpu / a.runs) / (b.cpu / b.runs));
-    }
-
-  private:
-    struct Totals {
-        double real = 0;
-        double cpu = 0;
-        int runs = 0;
-    };
-    std::map<std::string, Totals> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::optional<std::size_t> size =
+        take_size_option(argc, argv, "--document-bytes", document_size);
+    if (!size) return 1;
+    document_size = *size;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
+    RatioReporter reporter("BM_VantileReader", "BM_NlohmannDom", "vantile/nlohmann",
+                           "document: " + std::to_string(document().size()) + " bytes");
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;
