@@ -17,7 +17,6 @@ passes="${SHA256_BENCH_PASSES:-3}"
   { echo "SHA256_BENCH_MIB and SHA256_BENCH_PASSES take whole numbers above 0" >&2; exit 2; }
 bytes=$((mib * 1048576))
 export WINEPREFIX="${VANTILE_WINEPREFIX:-$root/build/wine-prefix}"
-set -a; . "$root/scripts/wine.env"; set +a
 
 cmake --build "$native_dir" --target sha256_bench >/dev/null 2>&1 || { echo "building sha256_bench in $native_dir failed" >&2; exit 1; }
 cmake --build "$mingw_dir" --target support_sha256_file_tool >/dev/null 2>&1 || { echo "building sha256_file_tool in $mingw_dir failed" >&2; exit 1; }
