@@ -20,6 +20,9 @@
 //                                         send WM_DPICHANGED with that suggested rectangle
 //   window_probe errorbox [dismiss]       the "Install Vantile" message box's texts
 //   window_probe lock                     whether an installer holds the single-instance lock
+//   window_probe desktop                  whether Wine's desktop could be used ("desktop":
+//                                         false when Wine gave up waiting for its explorer),
+//                                         then holds it open until standard input ends
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -326,6 +329,25 @@ int lock() {
     return 0;
 }
 
+// Wine's explorer, which loads the display driver, serves a desktop only while some process
+// uses it, and a program waits at most 10 seconds for it to start; a loaded machine can take
+// longer. A process that holds the desktop keeps the explorer, and so each program's windows.
+int desktop() {
+    HWND window = CreateWindowExW(0, L"Static", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    const bool usable = window != nullptr;
+    if (window) DestroyWindow(window);
+    print(std::string("{\"desktop\": ") + boolean(usable) + "}");
+    // The thread stays on the desktop until the process ends; no window is left to answer
+    // messages that others broadcast.
+    char buffer[256];
+    DWORD read = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &read, nullptr) &&
+           read > 0) {
+    }
+    return usable ? 0 : 2;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -351,6 +373,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         return dpi_changed(static_cast<UINT>(integer(2)), suggested);
     }
     if (command == L"lock") return lock();
+    if (command == L"desktop") return desktop();
     if (command == L"errorbox")
         return error_box(count > 2 && std::wstring(arguments[2]) == L"dismiss");
     return fail("unknown command");

@@ -241,6 +241,7 @@ class WindowSession:
         self.screenshots = SCREENSHOT_DIR / test_name
         self.installers = []
         self.wine_errors = {}  # installer process: the file with Wine's errors
+        self.desktop_holders = []  # window_probe desktop processes, the last one usable
 
     def start(self):
         self.display.start()
@@ -248,7 +249,41 @@ class WindowSession:
         set_log_pixels(self.display.env, None)
         shutil.rmtree(self.screenshots, ignore_errors=True)
         self.screenshots.mkdir(parents=True, exist_ok=True)
+        self.hold_desktop()
         return self
+
+    def hold_desktop(self, timeout=180.0):
+        """Wine's desktop, held open for the session. Its explorer loads the display driver
+        and ends about a second after the last program that used the desktop; each program
+        that finds none starts one and waits for it at most 10 seconds, then has no windows
+        at all. A holder that came too early stays until one finds the desktop usable, so
+        that the explorer it started goes on starting."""
+        deadline = time.monotonic() + timeout
+        while True:
+            harness.start_wineserver()
+            holder = subprocess.Popen(harness.wine_command(PROBE, ["desktop"]),
+                                      env=harness.wine_env(self.display.env),
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                      stderr=subprocess.DEVNULL)
+            self.desktop_holders.append(holder)
+            answer = holder.stdout.readline()
+            if answer and json.loads(answer)["desktop"]:
+                break
+            if time.monotonic() > deadline:
+                raise AssertionError("Wine's desktop on %s could not be used" % self.display.name)
+        for early in self.desktop_holders[:-1]:
+            self.release_desktop_holder(early)
+        del self.desktop_holders[:-1]
+
+    @staticmethod
+    def release_desktop_holder(holder):
+        holder.stdin.close()
+        try:
+            holder.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            holder.kill()
+            holder.wait()
+        holder.stdout.close()
 
     def stop(self):
         for process in self.installers:
@@ -257,6 +292,8 @@ class WindowSession:
                 process.wait()
         for errors in self.wine_errors.values():
             errors.close()
+        for holder in self.desktop_holders:
+            self.release_desktop_holder(holder)
         set_log_pixels(self.display.env, None)
         set_unmanaged_windows(self.display.env, False)
         self.display.stop()
