@@ -271,6 +271,7 @@ class WindowSession:
                 break
             if time.monotonic() > deadline:
                 raise AssertionError("Wine's desktop on %s could not be used" % self.display.name)
+            time.sleep(1.0)
         for early in self.desktop_holders[:-1]:
             self.release_desktop_holder(early)
         del self.desktop_holders[:-1]
