@@ -102,12 +102,16 @@ def prefix_wineservers():
             if not (entry / "comm").read_text().startswith("wineserver"):
                 continue
             for fd in (entry / "fd").iterdir():
-                if os.readlink(fd).endswith(lock_name):
+                try:
+                    if not os.readlink(fd).endswith(lock_name):
+                        continue
                     lock = fd.stat()
-                    held = "%02x:%02x:%d" % (os.major(lock.st_dev), os.minor(lock.st_dev), lock.st_ino)
-                    if (entry.name, held) in holders:
-                        found.append((int(entry.name), (entry / "cmdline").read_bytes().split(b"\0")))
-                    break
+                except OSError:  # a descriptor the server closed meanwhile
+                    continue
+                held = "%02x:%02x:%d" % (os.major(lock.st_dev), os.minor(lock.st_dev), lock.st_ino)
+                if (entry.name, held) in holders:
+                    found.append((int(entry.name), (entry / "cmdline").read_bytes().split(b"\0")))
+                break
         except OSError:
             continue
     return found
