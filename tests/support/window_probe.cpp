@@ -330,8 +330,8 @@ int lock() {
 }
 
 // Wine's explorer, which loads the display driver, serves a desktop only while some process
-// uses it, and a program waits at most 10 seconds for it to start; a loaded machine can take
-// longer. A process that holds the desktop keeps the explorer, and so each program's windows.
+// uses it and is started again by the next program; a program started while it was starting
+// again was seen with no windows at all. A process that holds the desktop keeps the explorer.
 int desktop() {
     HWND window = CreateWindowExW(0, L"Static", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
                                   GetModuleHandleW(nullptr), nullptr);

@@ -26,6 +26,8 @@ LOG_PATH = TEMP_DIR / "vantile-install.log"
 # Every Wine program of the tests starts through the project's runner, which fixes the
 # address layout that Wine's start needs.
 WINE_RUN = SOURCE_DIR / "scripts" / "wine-run"
+# Wine's own error messages, so that a program that never ran as far as its log says why.
+WINE_ERRORS = {"WINEDEBUG": "-all,err+all"}
 
 
 

@@ -66,10 +66,8 @@ def _maps(pid):
 
 class HarnessTest(harness.InstallerTestCase):
     def test_wine_starts_the_program_with_a_fixed_address_layout(self):
-        # Debian's Wine has no preloader to keep its fixed addresses free, and Linux starts the
-        # heap of Wine's loader anywhere in a gibibyte above it: about one start in 7,700 finds
-        # its heap on the shared user data page (0x7ffe0000) and ends with exit 1 before the
-        # program runs ("failed to map the shared user data: c0000018").
+        # Without it, Wine's start fails now and then before the program runs ("failed to map
+        # the shared user data: c0000018"); scripts/wine-run says why.
         process = harness.start_installer(["--quiet"], env={"VANTILE_INSTALL_MANIFEST": UNREACHABLE})
         try:
             self.assertTrue(harness.wait_for(lambda: b"ntdll" in _maps(process.pid), timeout=60))

@@ -13,8 +13,7 @@ SECOND_COPY = "Another Vantile installer is already running."
 # An address that cannot be reached: the first copy spends its 2-second pauses between
 # manifest tries, which gives a second copy time to start while the first holds the lock.
 UNREACHABLE = "https://unreachable.invalid/metadata.json"
-# Wine's own error messages, so that a run that never reached its log says why.
-WINE_ERRORS = {"WINEDEBUG": "-all,err+all"}
+WINE_ERRORS = harness.WINE_ERRORS
 
 
 class StartupTest(harness.InstallerTestCase):

@@ -254,10 +254,10 @@ class WindowSession:
 
     def hold_desktop(self, timeout=180.0):
         """Wine's desktop, held open for the session. Its explorer loads the display driver
-        and ends about a second after the last program that used the desktop; each program
-        that finds none starts one and waits for it at most 10 seconds, then has no windows
-        at all. A holder that came too early stays until one finds the desktop usable, so
-        that the explorer it started goes on starting."""
+        and ends about a second after the last program that used the desktop; the next program
+        starts it again, and one started while it was starting again was seen with no windows
+        at all. A holder that came too early stays until one finds the desktop usable, so that
+        the explorer it started goes on starting."""
         deadline = time.monotonic() + timeout
         while True:
             harness.start_wineserver()
@@ -316,7 +316,7 @@ class WindowSession:
         # way), so that a window that never came says why.
         errors = tempfile.TemporaryFile()
         process = subprocess.Popen(harness.wine_command(harness.EXE, args),
-                                   env=harness.wine_env(self.env({"WINEDEBUG": "-all,err+all", **(env or {})})),
+                                   env=harness.wine_env(self.env({**harness.WINE_ERRORS, **(env or {})})),
                                    stdout=subprocess.DEVNULL, stderr=errors)
         self.installers.append(process)
         self.wine_errors[process] = errors
